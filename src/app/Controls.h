@@ -1,0 +1,87 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <array>
+
+// The controls of the task window that the logic reads or writes, in the
+// window's control order (the order the lock walks them).
+enum class Ctl {
+  txt_api_url,
+  common1,
+  dyn1,
+  dyn2,
+  domain_var,
+  md5_name,
+  md5_var,
+  time_var,
+  time_format,
+  chkbox_utf8,
+  chkbox_utf8_return,
+  radio_send_type,
+  radio_post_type,
+  radio_send_info,
+  radio_return_info,
+  time_out,
+  reg_second,
+  send_time,
+  frequence,
+  send_interval,
+  regsend,
+  regresult,
+  year1,
+  month1,
+  day1,
+  hour1,
+  minute1,
+  second1,
+  regstart,
+  normalreg,
+  regstop,
+  time_start,
+  time_end,
+  load_info,
+  save_info,
+  clear_info,
+  Command1,
+  Command2,
+  Command3,
+  Label1,
+  Label4,
+  Label_timer,
+  reg_send,
+  Lb_version,
+  Count
+};
+
+enum class CtlKind { LineEdit, TextArea, List, CheckBox, Button, Options, Label };
+
+struct ControlInfo {
+  Ctl id;
+  const char* name;
+  CtlKind kind;
+};
+
+constexpr int kControlCount = static_cast<int>(Ctl::Count);
+
+// Every control, in window order.
+const std::array<ControlInfo, kControlCount>& allControls();
+const ControlInfo& controlInfo(Ctl c);
+
+// Fixed texts of the window.
+namespace texts {
+inline const QString kApiHint = QStringLiteral("变量名用{{{var}}}包含");
+inline const QString kMd5Hint = QStringLiteral("多个变量名之间用半角加号“+”分隔");
+inline const QString kTimeFormatUnix = QStringLiteral("Unix timestamp");
+}  // namespace texts
+
+// Captions of the option buttons of a group, in index order.
+QStringList optionCaptions(Ctl group);
+
+// Entries of the drop-down lists, as the window fills them at start-up.
+QStringList frequenceEntries();   // 89 entries
+QStringList timeOutEntries();     // 48 entries
+QStringList unitEntries();        // 秒, 分钟, 小时
+QStringList timeFormatEntries();  // 43 entries
+
+// "秒" 1, "分钟" 60, "小时" 3600; 0 for anything else.
+int secondsPerUnit(const QString& unitText);

@@ -1,0 +1,9 @@
+#pragma once
+#include "app/TaskView.h"
+
+// The two log boxes are append-only: a box longer than kLogLimit characters
+// is emptied before an append (when the caller applies the limit), each entry
+// ends with three CR LF pairs, and the box is scrolled to its end afterwards.
+inline constexpr int kLogLimit = 50000;
+
+void appendLog(TaskView& view, Ctl box, const QString& entry, bool applyLimit = true);

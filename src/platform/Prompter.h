@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+enum class MessageIcon { None, Critical, Question, Information };
+
+// Message boxes and file dialogs, so the flows run with a window, in tests and
+// in the headless runner alike. Every call is modal: it returns once answered.
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+  virtual void showMessage(const QString& text, const QString& title = QString(),
+                           MessageIcon icon = MessageIcon::None) = 0;
+  // True only for the answer Yes.
+  virtual bool askYesNo(const QString& text, const QString& title = QString(),
+                        MessageIcon icon = MessageIcon::None) = 0;
+  // Empty when cancelled. The filter is a pattern such as "*.txt".
+  virtual QString openFileName(const QString& filter) = 0;
+  // Empty when cancelled; the dialog asks before overwriting an existing file.
+  virtual QString saveFileName(const QString& filter) = 0;
+};

@@ -1,0 +1,42 @@
+#pragma once
+#include <QList>
+#include <QString>
+
+// One row of the WHOIS server table: the six fields of a server line.
+struct ServerRow {
+  QString suffixes, server, port, deleted_mark, expiry_head, expiry_tail;
+  bool isEmpty() const {
+    return suffixes.isEmpty() && server.isEmpty() && port.isEmpty() && deleted_mark.isEmpty() &&
+           expiry_head.isEmpty() && expiry_tail.isEmpty();
+  }
+  bool operator==(const ServerRow&) const = default;
+};
+
+ServerRow builtinServerRow();
+QString builtinServerLine();  // the built-in row as one "|||" line
+
+// Program-wide settings, loaded once at start-up and changed only by the
+// settings dialog's save.
+struct Settings {
+  bool check_whois = true;
+  bool whois_after_reg = true;
+  bool save_log = false;
+  qint16 whois_time = 0;
+  qint16 whois_timeout = 5;
+  qint16 whois_time2 = 0;
+  qint16 intTimeZone = 0;
+  QList<ServerRow> whois_servers{builtinServerRow()};
+};
+
+// The controls of the settings dialog as values. The dialog widget mirrors
+// every edit here at once, so edits survive a close without saving.
+// Option pairs hold the selected index: 0 "是", 1 "否".
+struct SettingsDialogState {
+  int check_whois = 0;
+  int whois_after_reg = 0;
+  int save_log = 0;
+  QString whois_time = QStringLiteral("0");
+  QString whois_timeout = QStringLiteral("5");
+  QString whois_time2 = QStringLiteral("0");
+  QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
+};

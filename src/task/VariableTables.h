@@ -1,0 +1,13 @@
+#pragma once
+#include <QString>
+class TaskWindow;
+
+// Builds reg (Form1 = fixed-content body), md5_table, url_vars values and
+// domain_list from the boxes, after ValidateTask succeeded.
+void BuildVariableTables(TaskWindow& w);
+
+// Every "{\n}" becomes "%0D%0A" (the line-break token table).
+QString ExpandLineBreaks(const QString& text);
+
+// Fills the line-break token table; part of loading the settings at start-up.
+void installLineBreakTokens();
