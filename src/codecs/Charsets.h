@@ -1,0 +1,23 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// Character-set conversions (glibc iconv). Decoders never fail: bytes that do
+// not decode are replaced (U+FFFD) and decoding goes on.
+namespace charsets {
+
+// Reply bytes as UTF-8.
+QString utf8Decode(const QByteArray& bytes);
+// Reply bytes as GB2312, accepting the GBK extension.
+QString gb2312Decode(const QByteArray& bytes);
+
+// Files (INI, task files) and WHOIS queries and replies: GB18030, a superset of
+// GBK, so GBK input reads unchanged and nothing is lost on write.
+QString fromGb18030(const QByteArray& bytes);
+QByteArray toGb18030(const QString& text);
+
+// Bytes hashed by md5: each UTF-16 code unit on its own in code page 936; a
+// double-byte result gives its two bytes, anything else the unit's low 8 bits.
+QByteArray toCp936HashBytes(const QString& text);
+
+}  // namespace charsets
