@@ -45,7 +45,7 @@ class TaskWindow : public QObject {
   qint32 duration_s = 0;
   int interval_unit_s = 1;
   float interval_ms = 0;
-  std::unique_ptr<RequestRing> request_pool;
+  std::shared_ptr<RequestRing> request_pool;  // shared_ptr: deletable while incomplete here
   int pool_slot = 0;
   QString tick_state = QStringLiteral("end");
   QDateTime last_send_start;
@@ -68,7 +68,7 @@ class TaskWindow : public QObject {
 
   // WHOIS watching
   int whois_domain_index = 0;
-  std::unique_ptr<WhoisMonitor> whois;
+  std::shared_ptr<WhoisMonitor> whois;
 
   QTimer Timer1, Timer2, Timer3, Timer4, Timer5, Timer6;
 
@@ -102,6 +102,14 @@ class TaskWindow : public QObject {
   void load_info_Click();
 
   static QString hintOf(Ctl box);  // empty for boxes without a hint
+
+  // The two starts; false when validation refused the task (nothing started).
+  bool startNormalRegistration();
+  bool startCatch();
+  // reg_second times the unit of send_time, in seconds.
+  qint32 durationFromWindow() const;
+  // "剩余时间：d天 h时 m分 s秒" for s seconds before the timed start.
+  static QString countdownText(qint64 seconds);
 
  signals:
   void runFlagChanged();

@@ -1,0 +1,223 @@
+// The start flows of the task window: normal registration, the catch with
+// its timer-driven run, the stop, and the timed start.
+#include <QRegularExpression>
+#include <cmath>
+
+#include "app/TaskWindow.h"
+#include "codecs/TextRules.h"
+#include "platform/Clock.h"
+#include "sending/Senders.h"
+#include "task/Validation.h"
+#include "task/VariableTables.h"
+#include "whois/Monitor.h"
+
+namespace {
+const QString kTickSending = QStringLiteral("start");
+const QString kTickIdle = QStringLiteral("end");
+const QString kDoneMessage = QStringLiteral("操作完成！");
+
+qint64 floorDiv(qint64 a, qint64 b) {
+  return static_cast<qint64>(std::floor(static_cast<double>(a) / static_cast<double>(b)));
+}
+
+// year-month-day hour:minute:second with decimal fields (leading zeros
+// allowed, none needed); a two-digit year reads as 2000-2029 or 1930-1999.
+QDateTime parseLocalDateTime(const QString& text) {
+  static const QRegularExpression pattern(
+      QStringLiteral("^ *(\\d+) *- *(\\d+) *- *(\\d+) +(\\d+) *: *(\\d+) *: *(\\d+) *$"));
+  const QRegularExpressionMatch m = pattern.match(text);
+  if (!m.hasMatch()) return {};
+  int year = m.captured(1).toInt();
+  if (m.captured(1).size() <= 2 && year < 100) year += year < 30 ? 2000 : 1900;
+  const QDate date(year, m.captured(2).toInt(), m.captured(3).toInt());
+  const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+  if (!date.isValid() || !time.isValid()) return {};
+  QDateTime result(date, time);
+  return result.isValid() ? result : QDateTime();
+}
+}  // namespace
+
+qint32 TaskWindow::durationFromWindow() const {
+  return view.text(Ctl::reg_second).toInt() * secondsPerUnit(view.text(Ctl::send_time));
+}
+
+QString TaskWindow::countdownText(qint64 s) {
+  const qint64 dayRem = s % 86400;  // remainder keeps the dividend's sign
+  return QStringLiteral("剩余时间：%1天 %2时 %3分 %4秒")
+      .arg(floorDiv(s, 86400))
+      .arg(floorDiv(dayRem, 3600))
+      .arg(floorDiv(dayRem % 3600, 60))
+      .arg(dayRem % 3600 % 60);
+}
+
+void TaskWindow::normalreg_Click() { startNormalRegistration(); }
+
+bool TaskWindow::startNormalRegistration() {
+  if (!ValidateTask(*this)) return false;
+  send_mode = 0;
+  time_base = run_start = platform::now();
+  duration_s = durationFromWindow();
+  ToggleTaskControls();
+  view.setEnabled(Ctl::time_end, false);
+  BuildVariableTables(*this);
+  SendFormLoop(*this);
+  ToggleTaskControls();
+  view.setEnabled(Ctl::time_end, false);
+  return true;
+}
+
+void TaskWindow::regstop_Click() { setIntStart(0); }
+
+void TaskWindow::regstart_Click() { startCatch(); }
+
+bool TaskWindow::startCatch() {
+  if (!ValidateTask(*this)) return false;
+  if (settings.check_whois) {
+    whois_send_count = 0;
+    time_base = platform::now();
+    whois_monitor(*this);
+    return true;
+  }
+  send_mode = 1;
+  time_base = run_start = platform::now();
+  ToggleTaskControls();
+  view.setEnabled(Ctl::time_end, false);
+  BuildVariableTables(*this);
+  interval_unit_s = secondsPerUnit(view.text(Ctl::send_interval));
+  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
+  interval_ms = (perUnit > 0 ? static_cast<float>(interval_unit_s) / static_cast<float>(perUnit)
+                             : -1.0f) *
+                1000.0f;
+  duration_s = durationFromWindow();
+
+  if (interval_ms < 1000) {
+    SendFormLoop(*this);
+    ToggleTaskControls();
+    view.setEnabled(Ctl::time_end, false);
+    return true;
+  }
+
+  setUpRequestPool(*this, requestRingSize(interval_ms, send_mode));
+  dyn1_lines = textrules::lines(view.text(Ctl::dyn1));
+  dyn2_lines = textrules::lines(view.text(Ctl::dyn2));
+  dyn1_row = dyn2_row = pool_slot = 0;
+  tick_send_count = 0;
+  Timer2.setInterval(static_cast<int>(std::lround(interval_ms)));
+  view.setText(Ctl::regresult, QString());
+  view.setText(Ctl::regsend, QString());
+  last_send_start = platform::now();
+  tick_state = kTickIdle;
+  Timer3.start();
+  SendFormOnTick(*this);
+  Timer2.start();
+  return true;
+}
+
+// Pacing and finish of a timer-driven run. A tick that falls due while a tick
+// send still waits for its reply starts no second send; the run is finished
+// only once no send is in progress.
+void TaskWindow::Timer2_Timer() {
+  const qint64 elapsed = platform::secondsFrom(run_start, platform::now());
+  const bool sending = tick_state == kTickSending;
+  if (duration_s - elapsed > 0 && int_start() == 1) {
+    if (!sending) SendFormOnTick(*this);
+    return;
+  }
+  if (sending) return;
+  releaseRequestPool(*this);
+  view.setText(Ctl::Label1, QStringLiteral("状态：任务完成"));
+  view.setText(Ctl::Label4, QStringLiteral("任务剩余时间："));
+  setIntStart(0);
+  timer_start = 0;
+  ToggleTaskControls();
+  Timer2.stop();
+  Timer3.stop();
+  Timer4.stop();  // a pending catch-up must not send after the finish
+  view.setEnabled(Ctl::time_end, false);
+  prompter.showMessage(kDoneMessage);
+}
+
+void TaskWindow::Timer3_Timer() {
+  if (int_start() != 1) {
+    Timer2_Timer();
+    return;
+  }
+  const QString pauseStatus = QStringLiteral("状态：间隔时间中");
+  if (view.text(Ctl::Label1).left(8) == pauseStatus) {
+    const qint64 wait = floorDiv(static_cast<qint64>(interval_ms), 1000) -
+                        platform::secondsFrom(last_send_start, platform::now());
+    view.setText(Ctl::Label1, pauseStatus + QStringLiteral(" 等待 ") + QString::number(wait) +
+                                  QStringLiteral(" 秒"));
+  }
+  const qint64 remaining = duration_s - platform::secondsFrom(run_start, platform::now());
+  view.setText(Ctl::Label4, QStringLiteral("任务剩余时间：") + QString::number(remaining) +
+                                QStringLiteral("秒"));
+  if (duration_s - platform::secondsFrom(run_start, platform::now()) <= 0) setIntStart(0);
+  if (tick_state == kTickIdle &&
+      interval_ms / 1000 - platform::secondsFrom(last_send_start, platform::now()) < 0) {
+    Timer2.stop();
+    Timer4.start();
+  }
+}
+
+// The catch-up send. It sends only while the run is still active: the tick
+// sender raises the run flag itself, so a stop pressed in the 200 ms before
+// this tick would otherwise be undone.
+void TaskWindow::Timer4_Timer() {
+  Timer4.stop();
+  Timer2.stop();
+  if (tick_state == kTickIdle && int_start() == 1) SendFormOnTick(*this);
+  Timer2.start();
+}
+
+void TaskWindow::time_start_Click() {
+  const QString text = view.text(Ctl::year1) + u'-' + view.text(Ctl::month1) + u'-' +
+                       view.text(Ctl::day1) + u' ' + view.text(Ctl::hour1) + u':' +
+                       view.text(Ctl::minute1) + u':' + view.text(Ctl::second1);
+  const QDateTime at = parseLocalDateTime(text);
+  if (!at.isValid()) {
+    prompter.showMessage(QStringLiteral("日期时间有误，请检查！"));
+    return;
+  }
+  timed_start_at = at;
+  if (timed_start_at <= platform::now()) {
+    prompter.showMessage(QStringLiteral("定时时间必须大于当前时间！"));
+    return;
+  }
+  if (!ValidateTask(*this)) return;
+  ToggleTaskControls();
+  view.setEnabled(Ctl::regstop, false);
+  Timer1.start(1000);
+  view.setText(Ctl::Label_timer,
+               countdownText(platform::secondsFrom(platform::now(), timed_start_at)));
+  timer_start = 1;
+  view.setText(Ctl::Label1, QStringLiteral("状态：定时等待中......"));
+}
+
+// Counts down on the wall clock, read afresh at every tick so a clock change
+// is followed. The next tick is aimed just past the next whole second, so the
+// catch starts right at the set second.
+void TaskWindow::Timer1_Timer() {
+  const QDateTime now = platform::now();
+  view.setText(Ctl::Label_timer, countdownText(platform::secondsFrom(now, timed_start_at)));
+  if (timed_start_at > now) {
+    const int msIntoSecond = QTime::currentTime().msec();
+    Timer1.setInterval(1000 - msIntoSecond + 2);
+    return;
+  }
+  Timer1.stop();
+  ToggleTaskControls();
+  view.setEnabled(Ctl::regstop, false);
+  // A task refused when due leaves the window idle: no timed start is pending
+  // any more, so the exit question must not be asked for it.
+  if (!startCatch()) timer_start = 0;
+}
+
+void TaskWindow::time_end_Click() {
+  ToggleTaskControls();
+  Timer1.stop();
+  view.setEnabled(Ctl::regstop, false);
+  timer_start = 0;
+  view.setText(Ctl::Label_timer, QStringLiteral("剩余时间："));
+  view.setText(Ctl::Label1, QStringLiteral("状态：定时停止，任务结束"));
+}

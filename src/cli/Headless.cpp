@@ -1,0 +1,287 @@
+#include "cli/Headless.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "app/MemoryView.h"
+#include "app/TaskWindow.h"
+#include "codecs/TextRules.h"
+#include "sending/Senders.h"
+#include "settings/SettingsStore.h"
+#include "task/TaskFile.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitRefused = 2;
+constexpr int kExitUsage = 64;
+
+const char* const kUsage =
+    "Usage:\n"
+    "  zembrin                                        open the task window\n"
+    "  zembrin register TASKFILE [--settings INI]     send one registration request\n"
+    "  zembrin catch TASKFILE [--settings INI] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
+    "                                                 catch: watch WHOIS first when the settings\n"
+    "                                                 say so, else send at the task's rate;\n"
+    "                                                 --at arms a timed start\n"
+    "  zembrin --help | --version\n"
+    "Settings come from INI, by default zembrin.ini beside the program.\n"
+    "Sent data is printed on stdout as [sent] lines, replies as [returned] lines;\n"
+    "status and messages go to stderr. SIGINT/SIGTERM stops the run; a second one ends at once.\n"
+    "Exit status: 0 run ended, 2 task refused or task file unreadable, 64 usage error.\n";
+
+void writeErr(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, bytes.size(), stderr);
+}
+
+// The window as values, printing the logs and the status as they change.
+// Output is buffered and flushed from the event loop, so nothing is written to
+// a terminal between a deletion reply and the request going out.
+class HeadlessView : public MemoryView {
+ public:
+  HeadlessView() {
+    statusTimer_.setSingleShot(true);
+    QObject::connect(&statusTimer_, &QTimer::timeout, [this] { printStatus(); });
+    flushTimer_.setSingleShot(true);
+    QObject::connect(&flushTimer_, &QTimer::timeout, [] { std::fflush(stdout); });
+    statusClock_.start();
+  }
+
+  void appendText(Ctl c, const QString& text) override {
+    MemoryView::appendText(c, text);
+    if (c == Ctl::regsend) printEntry("[sent] ", text);
+    if (c == Ctl::regresult) printEntry("[returned] ", text);
+  }
+
+  void setText(Ctl c, const QString& text) override {
+    MemoryView::setText(c, text);
+    if (c == Ctl::Label1) statusChanged(text);
+    if (c == Ctl::Label_timer && interactive_) liveLine(text);
+  }
+
+  void finish() {
+    if (statusTimer_.isActive() || !pendingStatus_.isEmpty()) printStatus();
+    std::fflush(stdout);
+    if (liveShown_) writeErr(QStringLiteral("\n"));
+    std::fflush(stderr);
+  }
+
+ private:
+  void printEntry(const char* prefix, QString entry) {
+    while (entry.endsWith(textrules::kCrLf)) entry.chop(2);
+    const QByteArray p(prefix);
+    for (const QString& line : entry.split(textrules::kCrLf)) {
+      const QByteArray bytes = line.toUtf8();
+      std::fwrite(p.constData(), 1, p.size(), stdout);
+      std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
+      std::fputc('\n', stdout);
+    }
+    if (!flushTimer_.isActive()) flushTimer_.start(0);
+  }
+
+  // At most one status line per 100 ms; the latest text wins.
+  void statusChanged(const QString& text) {
+    pendingStatus_ = text;
+    if (statusTimer_.isActive()) return;
+    const qint64 since = lastStatus_ < 0 ? 100 : statusClock_.elapsed() - lastStatus_;
+    statusTimer_.start(static_cast<int>(std::max<qint64>(0, 100 - since)));
+  }
+
+  void printStatus() {
+    statusTimer_.stop();
+    if (pendingStatus_.isEmpty()) return;
+    if (liveShown_) {
+      writeErr(QStringLiteral("\n"));
+      liveShown_ = false;
+    }
+    writeErr(QStringLiteral("[status] ") + pendingStatus_ + QStringLiteral("\n"));
+    pendingStatus_.clear();
+    lastStatus_ = statusClock_.elapsed();
+  }
+
+  void liveLine(const QString& text) {
+    writeErr(QStringLiteral("\r\x1b[K") + text);
+    liveShown_ = true;
+  }
+
+  QTimer statusTimer_, flushTimer_;
+  QElapsedTimer statusClock_;
+  qint64 lastStatus_ = -1;
+  QString pendingStatus_;
+  bool interactive_ = ::isatty(STDERR_FILENO) == 1;
+  bool liveShown_ = false;
+};
+
+class HeadlessPrompter : public Prompter {
+ public:
+  explicit HeadlessPrompter(HeadlessView& view) : view_(view) {}
+  void showMessage(const QString& text, const QString&, MessageIcon) override {
+    view_.finish();
+    writeErr(QStringLiteral("[message] ") + text + QStringLiteral("\n"));
+    ++count;
+  }
+  bool askYesNo(const QString& text, const QString&, MessageIcon) override {
+    writeErr(QStringLiteral("[message] ") + text + QStringLiteral(" (no)\n"));
+    return false;
+  }
+  QString openFileName(const QString&) override { return {}; }
+  QString saveFileName(const QString&) override { return {}; }
+  int count = 0;
+
+ private:
+  HeadlessView& view_;
+};
+
+// SIGINT/SIGTERM: the first acts as the stop button (delivered through a pipe
+// into the event loop), the second ends the process at once.
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t signalsSeen = 0;
+
+void onSignal(int) {
+  if (++signalsSeen > 1) ::_exit(130);
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+struct Arguments {
+  QString command, taskFile, settingsPath, at;
+};
+
+bool parseArguments(const QStringList& args, Arguments& out, QString& error) {
+  if (args.size() < 2) {
+    error = QStringLiteral("missing TASKFILE");
+    return false;
+  }
+  out.command = args[0];
+  out.taskFile = args[1];
+  for (int i = 2; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if ((a == QLatin1String("--settings") || a == QLatin1String("--at")) && i + 1 < args.size()) {
+      (a == QLatin1String("--settings") ? out.settingsPath : out.at) = args[++i];
+    } else {
+      error = QStringLiteral("unexpected argument: ") + a;
+      return false;
+    }
+  }
+  if (!out.at.isEmpty() && out.command != QLatin1String("catch")) {
+    error = QStringLiteral("--at is for catch only");
+    return false;
+  }
+  return true;
+}
+
+// --at "YYYY-MM-DD HH:MM:SS" fills the six date boxes of the timed start.
+bool fillTimedStart(TaskView& view, const QString& at) {
+  static const QRegularExpression form(
+      QStringLiteral("^\\s*(\\d+)-(\\d+)-(\\d+)\\s+(\\d+):(\\d+):(\\d+)\\s*$"));
+  const QRegularExpressionMatch m = form.match(at);
+  if (!m.hasMatch()) return false;
+  const Ctl boxes[] = {Ctl::year1, Ctl::month1, Ctl::day1, Ctl::hour1, Ctl::minute1, Ctl::second1};
+  for (int i = 0; i < 6; ++i) view.setText(boxes[i], m.captured(i + 1));
+  return true;
+}
+
+bool runActive(const TaskWindow& w) {
+  return w.int_start() == 1 || w.Timer1.isActive() || w.Timer2.isActive() ||
+         w.Timer3.isActive() || w.Timer4.isActive();
+}
+
+// Blocks in the event loop until the timed start and any timer-driven run
+// have ended.
+void waitForRunEnd(const TaskWindow& w) {
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (!runActive(w)) loop.quit();
+  });
+  check.start(50);
+  if (runActive(w)) loop.exec();
+}
+
+}  // namespace
+
+bool wantsHeadless(int argc, char** argv) { return argc > 1 && argv[1] && argv[1][0] != '\0'; }
+
+int runHeadless(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList args = app.arguments().mid(1);
+  if (args.value(0) == QLatin1String("--help") || args.value(0) == QLatin1String("-h")) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
+  }
+  if (args.value(0) == QLatin1String("--version")) {
+    std::printf("zembrin %d.%d.%d\n", ZEMBRIN_VERSION_MAJOR, ZEMBRIN_VERSION_MINOR,
+                ZEMBRIN_VERSION_PATCH);
+    return kExitDone;
+  }
+  Arguments a;
+  QString error;
+  if (args.value(0) != QLatin1String("register") && args.value(0) != QLatin1String("catch")) {
+    error = QStringLiteral("unknown command: ") + args.value(0);
+  } else {
+    parseArguments(args, a, error);
+  }
+  if (!error.isEmpty()) {
+    writeErr(QStringLiteral("zembrin: ") + error + QStringLiteral("\n"));
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+
+  Settings settings;
+  SettingsDialogState dialogState;
+  const QString settingsPath = a.settingsPath.isEmpty() ? defaultSettingsPath() : a.settingsPath;
+  loadSettings(settingsPath, settings, dialogState);
+
+  HeadlessView view;
+  HeadlessPrompter prompter(view);
+  TaskWindow w(view, prompter, settings, dialogState, settingsPath);
+  w.Form_Load();
+
+  QString readError;
+  if (!readTaskFile(w, a.taskFile, &readError)) {
+    writeErr(QStringLiteral("[message] ") + readError + QStringLiteral("\n"));
+    return kExitRefused;
+  }
+
+  if (::pipe(signalPipe) == 0) {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+  }
+  QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    writeErr(QStringLiteral("[status] stopping\n"));
+    if (w.Timer1.isActive()) w.time_end_Click();
+    else w.regstop_Click();
+  });
+
+  bool started = false;
+  if (a.command == QLatin1String("register")) {
+    started = w.startNormalRegistration();
+  } else if (!a.at.isEmpty()) {
+    if (!fillTimedStart(view, a.at)) {
+      view.finish();
+      writeErr(QStringLiteral("[message] 日期时间有误，请检查！\n"));
+      return kExitRefused;
+    }
+    w.time_start_Click();
+    started = w.timer_start == 1;
+  } else {
+    started = w.startCatch();
+  }
+  if (started) waitForRunEnd(w);
+
+  // Requests already sent finish before the process ends (up to the time-out).
+  waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
+  view.finish();
+  return started ? kExitDone : kExitRefused;
+}
