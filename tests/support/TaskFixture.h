@@ -1,0 +1,28 @@
+#pragma once
+#include <QTemporaryDir>
+
+#include "app/MemoryView.h"
+#include "app/TaskWindow.h"
+#include "support/ScriptedPrompter.h"
+
+// A task window on plain values with scripted message boxes, its lists and
+// defaults as after start-up, and its settings file in a temporary folder.
+struct TaskFixture {
+  QTemporaryDir dir;
+  MemoryView view;
+  ScriptedPrompter prompter;
+  Settings settings;
+  SettingsDialogState dialogState;
+  TaskWindow w{view, prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini"))};
+
+  TaskFixture() { w.Form_Load(); }
+
+  // A valid one-domain task in form mode against url.
+  void setSimpleTask(const QString& url, const QString& domains = QStringLiteral("domain===a.com")) {
+    w.removeHint(Ctl::txt_api_url);
+    view.setText(Ctl::txt_api_url, url);
+    view.setText(Ctl::common1, QStringLiteral("user===bob"));
+    view.setText(Ctl::dyn1, domains);
+    view.setText(Ctl::domain_var, QStringLiteral("domain"));
+  }
+};
