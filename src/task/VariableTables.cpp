@@ -1,0 +1,123 @@
+#include "task/VariableTables.h"
+
+#include <QList>
+#include <QPair>
+
+#include "app/TaskWindow.h"
+#include "codecs/PercentEncode.h"
+#include "codecs/TextRules.h"
+#include "task/Md5.h"
+
+using namespace textrules;
+
+namespace {
+
+using TokenTable = QList<QPair<QString, QString>>;
+
+TokenTable defaultTokens() { return {{QStringLiteral("{\\n}"), QStringLiteral("%0D%0A")}}; }
+
+// Holds the pair from the start, so expanding never silently does nothing
+// when the table was not installed first.
+TokenTable& tokenTable() {
+  static TokenTable table = defaultTokens();
+  return table;
+}
+
+}  // namespace
+
+void installLineBreakTokens() { tokenTable() = defaultTokens(); }
+
+QString ExpandLineBreaks(const QString& text) {
+  QString out = text;
+  for (const auto& [from, to] : tokenTable()) out.replace(from, to, Qt::CaseSensitive);
+  return out;
+}
+
+void BuildVariableTables(TaskWindow& w) {
+  TaskView& v = w.view;
+
+  // 1. A fresh body.
+  w.reg.Form.clear();
+  w.reg.Form1.clear();
+
+  // 2. The MD5 formula, one row per term in formula order.
+  const QString formula = v.text(Ctl::md5_var);
+  const bool useMd5 = !formula.isEmpty();
+  if (useMd5) {
+    const QStringList pieces = split(formula, QStringLiteral("+"));
+    w.md5_table.clear();
+    w.md5_table.reserve(pieces.size());
+    for (const QString& piece : pieces) {
+      Md5Row row;
+      row.term = trimSpaces(piece);
+      if (row.term.startsWith(QLatin1String("{{{")) && row.term.endsWith(QLatin1String("}}}"))) {
+        row.term = trimSpaces(row.term.mid(3, row.term.size() - 6));
+        row.hash_first = 1;
+      }
+      w.md5_table.append(row);
+    }
+  }
+
+  // 3. The fixed content: body pairs, formula values, placeholder values.
+  const QStringList fixedLines = lines(v.text(Ctl::common1));
+  const bool encode = w.utf8_send != 0;
+  for (const QString& raw : fixedLines) {
+    const QString line = trimSpaces(raw);
+    if (!line.contains(kAssign)) continue;
+    const Item item = splitItem(line);
+    const QString value = ExpandLineBreaks(item.value);
+    if (!w.url_template_mode) w.reg.AddItem(item.name, encode ? percentEncode(value) : value);
+    if (useMd5) {
+      QString digest;  // computed once, only if a hashed term asks for it
+      for (Md5Row& row : w.md5_table) {
+        if (row.term != item.name) continue;
+        if (row.hash_first == 1) {
+          if (digest.isNull()) digest = md5(value);
+          row.value = digest;
+        } else {
+          row.value = value;
+        }
+        row.filled = 1;
+      }
+    }
+    if (w.url_template_mode)
+      for (UrlVar& var : w.url_vars)
+        if (var.name == item.name) var.value = value;
+  }
+
+  // 4. The values of the domain variable.
+  const QString domainVar = v.text(Ctl::domain_var);
+  QStringList values;
+  if (w.domain_source == QLatin1String("common")) {
+    for (const QString& raw : fixedLines) {
+      const QString line = trimSpaces(raw);
+      if (line.isEmpty() || !line.contains(kAssign)) continue;
+      const Item item = splitItem(line);
+      if (trimSpaces(item.name) == domainVar) {
+        values.append(ExpandLineBreaks(item.value));
+        break;
+      }
+    }
+  } else if (w.domain_source == QLatin1String("dyn1") || w.domain_source == QLatin1String("dyn2")) {
+    const Ctl box = w.domain_source == QLatin1String("dyn1") ? Ctl::dyn1 : Ctl::dyn2;
+    for (const QString& raw : lines(v.text(box))) {
+      const QString line = trimSpaces(raw);
+      if (line.isEmpty()) continue;
+      for (const QString& rawPiece : split(line, kFieldSep)) {
+        const QString piece = trimSpaces(rawPiece);
+        if (piece.isEmpty()) continue;
+        const Item item = splitItem(piece);
+        if (trimSpaces(item.name) == domainVar) {
+          values.append(ExpandLineBreaks(item.value));
+          break;  // one value per line
+        }
+      }
+    }
+  }
+
+  // 5. A value holding commas names several domains.
+  w.domain_list = split(values.join(QLatin1Char(',')), QStringLiteral(","));
+
+  // 6. Requests start from the fixed part.
+  w.reg.Form1 = w.reg.Form;
+}
