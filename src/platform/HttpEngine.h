@@ -1,0 +1,83 @@
+#pragma once
+// Internal to HttpClient.cpp: the libcurl multi handle of the thread, driven
+// by QSocketNotifier (CURLMOPT_SOCKETFUNCTION) and a precise single-shot
+// QTimer (CURLMOPT_TIMERFUNCTION).
+#include <curl/curl.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/HttpClient.h"
+
+class QSocketNotifier;
+
+namespace platform {
+
+void destroyHttpEngine();
+
+struct HttpTransfer {
+  CURL* easy = nullptr;
+  curl_slist* headers = nullptr;
+  QByteArray url;
+  QByteArray body;  // must outlive the transfer (CURLOPT_POSTFIELDS)
+  QByteArray reply;
+  HttpRequest* owner = nullptr;  // null once nobody observes it
+  bool truncated = false;
+  char error[CURL_ERROR_SIZE] = {};
+};
+
+class HttpEngine : public QObject {
+  Q_OBJECT
+ public:
+  static HttpEngine& instance();
+  static bool exists();
+
+  // Creates and starts a transfer for owner (owner->transfer_ is set before
+  // it starts); a transfer that cannot start completes owner at once.
+  void start(HttpRequest* owner, const QByteArray& method, const QByteArray& url,
+                      const QList<QByteArray>& headers, const QByteArray& body);
+  // Stops a transfer at once (the request was reopened).
+  void abort(HttpTransfer* t);
+  // Nobody observes t any more; it completes on its own.
+  void detach(HttpTransfer* t);
+
+  int inFlight() const { return static_cast<int>(transfers_.size()); }
+  void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
+
+ signals:
+  void transferDone();
+
+ private:
+  friend void destroyHttpEngine();
+  HttpEngine();
+  ~HttpEngine() override;
+
+  struct SocketWatch {
+    QSocketNotifier* read = nullptr;
+    QSocketNotifier* write = nullptr;
+  };
+
+  static int onSocket(CURL* easy, curl_socket_t s, int what, void* userp, void* socketp);
+  static int onTimer(CURLM* multi, long timeoutMs, void* userp);
+  static size_t onWrite(char* data, size_t size, size_t count, void* userp);
+
+  // curl_multi_socket_action, then hands out what finished.
+  void drive(curl_socket_t s, int events);
+  void collectFinished();
+  void release(HttpTransfer* t);
+  CURL* takeEasy();
+  void configure(HttpTransfer* t, const QByteArray& method);
+
+  CURLM* multi_ = nullptr;
+  QTimer timer_;
+  std::unordered_set<HttpTransfer*> transfers_;
+  std::vector<CURL*> idle_easy_;
+  QByteArray extra_ca_;
+  QByteArray no_proxy_;
+};
+
+}  // namespace platform

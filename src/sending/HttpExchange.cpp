@@ -1,0 +1,87 @@
+#include "sending/HttpExchange.h"
+
+#include "app/LogBox.h"
+#include "app/TaskWindow.h"
+#include "codecs/Charsets.h"
+#include "platform/EventWait.h"
+
+RequestRing::RequestRing(int slotCount) {
+  slots_.resize(static_cast<size_t>(std::max(slotCount, 1)));
+  for (auto& s : slots_) s = std::make_shared<platform::HttpRequest>();
+}
+
+std::shared_ptr<platform::HttpRequest> RequestRing::slot(int index) {
+  if (slots_.empty()) slots_.resize(1);
+  auto& s = slots_[static_cast<size_t>(index) % slots_.size()];
+  if (!s) s = std::make_shared<platform::HttpRequest>();
+  return s;
+}
+
+void RequestRing::release() {
+  // Dropping a request object leaves its transfer running unobserved.
+  slots_.clear();
+  slots_.resize(1);
+}
+
+bool showSentFor(const TaskWindow& w, qint32 countInRun, bool sendFormLoop) {
+  const int option = w.view.index(Ctl::radio_send_info);
+  return option == 2 || (option == 1 && countInRun == 1) || (sendFormLoop && w.send_mode == 0);
+}
+
+bool awaitReplyFor(const TaskWindow& w, qint32 countInRun) {
+  const int option = w.view.index(Ctl::radio_return_info);
+  return option == 2 || (option == 1 && countInRun == 1) || w.send_mode == 0;
+}
+
+bool awaitCompletion(TaskWindow& w, platform::HttpRequest& request, int timeoutS) {
+  platform::EventWait wait;
+  wait.wakeOn(&request, &platform::HttpRequest::completed);
+  wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+  // "More than the time-out": the deadline lies just past it.
+  wait.run([&] { return request.readyState() == 4 || w.int_start() != 1; },
+           static_cast<qint64>(std::max(timeoutS, 0)) * 1000 + 1);
+  return request.readyState() == 4;
+}
+
+QString replyOutcome(const platform::HttpRequest& request, bool utf8Reply) {
+  if (request.readyState() != 4) return replytexts::kTimedOut;
+  if (request.status() <= 0) return replytexts::kFailed;
+  const QByteArray body = request.responseBody();
+  if (body.isEmpty()) return replytexts::kEmpty;
+  return utf8Reply ? charsets::utf8Decode(body) : charsets::gb2312Decode(body);
+}
+
+void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& slotRef,
+                 qint32 captionCount, bool showSent, bool awaitReply) {
+  // Our own reference: the ring may be released while we wait.
+  const std::shared_ptr<platform::HttpRequest> slot = slotRef;
+  TaskView& view = w.view;
+  const QString body = w.url_template_mode ? QString() : w.reg.Form;
+
+  if (showSent)
+    appendLog(view, Ctl::regsend,
+              w.url_template_mode ? QStringLiteral("GET:") + w.request_url : body);
+
+  const bool async = view.index(Ctl::radio_post_type) == 1;
+  const QString method =
+      view.index(Ctl::radio_send_type) == 0 ? QStringLiteral("GET") : QStringLiteral("POST");
+  slot->open(method, w.request_url, async);
+  slot->setRequestHeader(QStringLiteral("CONTENT-TYPE"),
+                         QStringLiteral("application/x-www-form-urlencoded"));
+  slot->setRequestHeader(QStringLiteral("If-Modified-Since"), QStringLiteral("0"));
+  slot->send(body.toUtf8());
+  view.setText(Ctl::reg_send, QStringLiteral("发送表单数量：") + QString::number(captionCount));
+
+  const int timeoutS = view.text(Ctl::time_out).toInt();
+  // Synchronous sending goes on only once the reply is in (or the run
+  // stopped, or the time-out passed), whatever is shown.
+  if (!async) awaitCompletion(w, *slot, timeoutS);
+  if (!awaitReply) return;
+  if (async) awaitCompletion(w, *slot, timeoutS);
+
+  const QString outcome = replyOutcome(*slot, w.utf8_reply != 0);
+  const bool success = slot->readyState() == 4 && slot->status() > 0 &&
+                       !slot->responseBody().isEmpty();
+  // The display limit applies to a reply, not to the three failure texts.
+  appendLog(view, Ctl::regresult, outcome, success);
+}

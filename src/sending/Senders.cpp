@@ -1,0 +1,214 @@
+#include "sending/Senders.h"
+
+#include <QCoreApplication>
+#include <cmath>
+
+#include "app/TaskWindow.h"
+#include "codecs/StopWatch.h"
+#include "codecs/TextRules.h"
+#include "platform/Clock.h"
+#include "platform/EventWait.h"
+#include "sending/HttpExchange.h"
+#include "sending/RequestBuilder.h"
+
+namespace {
+
+const QString kStatusConnecting = QStringLiteral("状态：连接域名注册服务器......");
+const QString kStatusSending = QStringLiteral("状态：发送数据中......");
+const QString kStatusInterval = QStringLiteral("状态：间隔时间中......");
+const QString kStatusDone = QStringLiteral("状态：任务完成");
+const QString kStatusWhoisPause = QStringLiteral("状态：发送完成，whois间隔...");
+const QString kRemainingPrefix = QStringLiteral("任务剩余时间：");
+const QString kDoneMessage = QStringLiteral("操作完成！");
+const QString kTickSending = QStringLiteral("start");
+const QString kTickIdle = QStringLiteral("end");
+// How many tick sends are running, nested in each other's reply waits.
+const char* const kTickDepth = "zembrinTickSendDepth";
+
+int nextIndex(int index, qsizetype size) {
+  return size <= 0 ? 0 : static_cast<int>((index + 1) % size);
+}
+
+// The line of a dynamic box that supplied entry `entry` of the domain list:
+// every non-blank line gives one value, and a value with commas one entry per
+// comma-separated piece.
+int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int entry) {
+  int seen = 0;
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString line = textrules::trimSpaces(lines[i]);
+    if (line.isEmpty()) continue;
+    for (const QString& rawPiece : textrules::split(line, textrules::kFieldSep)) {
+      const QString piece = textrules::trimSpaces(rawPiece);
+      if (piece.isEmpty()) continue;
+      const textrules::Item item = textrules::splitItem(piece);
+      if (textrules::trimSpaces(item.name) != domainVar) continue;
+      const int entries = static_cast<int>(item.value.count(u',')) + 1;
+      if (entry < seen + entries) return i;
+      seen += entries;
+      break;
+    }
+  }
+  return 0;
+}
+
+// Blocks in the event loop until the stopwatch reaches dueMs, or the run
+// flag leaves 1; no spinning.
+void waitUntil(TaskWindow& w, const CStopWatch& watch, qint64 dueMs) {
+  const qint64 waitMs = dueMs - watch.Elapsed();
+  if (waitMs <= 0) return;
+  platform::EventWait wait;
+  wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+  wait.run([&w] { return w.int_start() != 1; }, waitMs);
+}
+
+}  // namespace
+
+int requestRingSize(float interval_ms, int send_mode) {
+  if (interval_ms > 20000 || send_mode == 2) return 1;
+  if (interval_ms > 0) return static_cast<int>(20000.0 / static_cast<double>(interval_ms)) + 1;
+  return 5001;
+}
+
+void setUpRequestPool(TaskWindow& w, int slotCount) {
+  if (w.request_pool) w.request_pool->release();
+  w.request_pool = std::make_shared<RequestRing>(slotCount);
+  w.pool_slot = 0;
+}
+
+void releaseRequestPool(TaskWindow& w) {
+  if (w.request_pool) w.request_pool->release();
+  w.pool_slot = 0;
+}
+
+void waitForRequestsInFlight(int timeoutMs) { platform::waitForHttpTransfers(timeoutMs); }
+
+void Timer5_Timer(TaskWindow& w) {
+  if (w.int_start() != 1) return;
+  const qint64 remaining = w.duration_s - platform::secondsFrom(w.run_start, platform::now());
+  w.view.setText(Ctl::Label4, kRemainingPrefix + QString::number(remaining) + QStringLiteral("秒"));
+  if (remaining <= 0 && w.send_mode == 1) w.setIntStart(0);
+}
+
+void SendFormOnTick(TaskWindow& w) {
+  // A stop pressed since the run's first send is not undone by a late tick.
+  if (w.tick_send_count > 0 && w.int_start() != 1) return;
+  const int depth = w.property(kTickDepth).toInt();
+  w.setProperty(kTickDepth, depth + 1);
+
+  w.tick_state = kTickSending;
+  w.last_send_start = platform::now();
+  w.view.setText(Ctl::Label1, kStatusSending);
+  w.view.setText(Ctl::Label1, kStatusConnecting);
+  w.setIntStart(1);
+  if (!w.request_pool) w.request_pool = std::make_shared<RequestRing>(1);
+
+  int row1 = w.dyn1_row, row2 = w.dyn2_row;
+  BuildOptions options;
+  options.advanceTimeBase = w.tick_send_count != 0;
+  options.expandLineBreaks = false;
+  BuildRequest(w, w.dyn1_lines, w.dyn2_lines, row1, row2, options);
+  w.tick_send_count += 1;
+  const qint32 count = w.tick_send_count;
+  const std::shared_ptr<platform::HttpRequest> slot = w.request_pool->slot(w.pool_slot);
+
+  // The place moves on before the reply wait, so a send started inside the
+  // wait takes the next slot and lines and leaves this one alone.
+  w.dyn1_row = nextIndex(row1, w.dyn1_lines.size());
+  w.dyn2_row = nextIndex(row2, w.dyn2_lines.size());
+  w.pool_slot = nextIndex(w.pool_slot, w.request_pool->size());
+
+  SendRequest(w, slot, count, showSentFor(w, count, false), awaitReplyFor(w, count));
+
+  w.setProperty(kTickDepth, depth);
+  if (depth == 0) {
+    w.view.setText(Ctl::Label1, kStatusInterval);
+    w.tick_state = kTickIdle;
+  }
+}
+
+void SendFormLoop(TaskWindow& w) {
+  TaskView& view = w.view;
+  const int mode = w.send_mode;
+
+  // A stop already pending when a WHOIS reply triggers this send is kept.
+  bool stoppedByUser = mode == 2 && w.int_start() != 1;
+  if (mode != 2) {
+    w.Timer5.start();
+    view.setText(Ctl::regresult, QString());
+    view.setText(Ctl::regsend, QString());
+  }
+  view.setText(Ctl::Label1, kStatusConnecting);
+  w.setIntStart(1);
+
+  const int unit = secondsPerUnit(view.text(Ctl::send_interval));
+  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
+  float interval =
+      (perUnit > 0 ? static_cast<float>(unit) / static_cast<float>(perUnit) : -1.0f) * 1000.0f;
+  if (mode == 0) interval = -1;
+  const qint64 durationMs = static_cast<qint64>(view.text(Ctl::reg_second).toInt()) *
+                            secondsPerUnit(view.text(Ctl::send_time)) * 1000;
+
+  const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
+  const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
+  // The ring is ready before the stopwatch starts, so the first request is
+  // not held back by setting it up.
+  RequestRing ring(requestRingSize(interval, mode));
+  int slot = 0;
+  qint32 count = 0;
+  // Double, not single precision: a float schedule stops advancing by a few
+  // milliseconds after some hours and the run would turn into a flood.
+  double nextDue = 0;
+  CStopWatch watch;
+
+  int row1 = 0, row2 = 0;
+  if (mode == 2) {
+    const QString domainVar = view.text(Ctl::domain_var);
+    if (w.domain_source == QStringLiteral("dyn1"))
+      row1 = lineOfDomainEntry(lines1, domainVar, w.whois_domain_index);
+    else if (w.domain_source == QStringLiteral("dyn2"))
+      row2 = lineOfDomainEntry(lines2, domainVar, w.whois_domain_index);
+  }
+
+  // A stop pressed during a WHOIS-triggered send must reach the monitor.
+  bool sentItsOne = false;
+  for (;;) {
+    if (durationMs < watch.Elapsed() || w.int_start() != 1) {
+      if (w.int_start() != 1 && !sentItsOne) stoppedByUser = true;
+      break;
+    }
+    if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
+    if (count > 0 && nextDue > static_cast<double>(watch.Elapsed())) {
+      const qint64 due = static_cast<qint64>(std::ceil(nextDue));
+      waitUntil(w, watch, std::min(due, durationMs + 1));
+      continue;
+    }
+    view.setText(Ctl::Label1, kStatusSending);
+    BuildOptions options;
+    options.advanceTimeBase = count > 0 || mode == 2;
+    options.expandLineBreaks = true;
+    BuildRequest(w, lines1, lines2, row1, row2, options);
+    ++count;
+    qint32 caption = count;
+    if (mode == 2) caption = ++w.whois_send_count;
+    SendRequest(w, ring.slot(slot), caption, showSentFor(w, count, true),
+                awaitReplyFor(w, count));
+    row1 = nextIndex(row1, lines1.size());
+    row2 = nextIndex(row2, lines2.size());
+    slot = nextIndex(slot, ring.size());
+    if (mode == 0 || mode == 2) {
+      if (w.int_start() != 1) stoppedByUser = true;
+      sentItsOne = true;
+      w.setIntStart(0);
+    }
+    nextDue += interval;
+    QCoreApplication::processEvents();
+  }
+
+  ring.release();
+  view.setText(Ctl::Label1, mode == 2 ? kStatusWhoisPause : kStatusDone);
+  view.setText(Ctl::Label4, kRemainingPrefix);
+  w.setIntStart(mode == 2 && !stoppedByUser ? 1 : 0);
+  w.timer_start = 0;
+  w.Timer5.stop();
+  if (mode != 2) w.prompter.showMessage(kDoneMessage);
+}
