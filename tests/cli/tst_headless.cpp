@@ -1,0 +1,165 @@
+#include <QtTest>
+#include <csignal>
+
+#include "support/StubHttpServer.h"
+
+namespace {
+struct Run {
+  int exitCode = -1;
+  QString out, err;
+};
+
+// A task file as the save button writes it: POST to url, one domain line
+// per entry of domains.
+QByteArray taskFile(const QString& url, const QStringList& domains, const QStringList& config = {}) {
+  QStringList lines{"[config_begin]", "domain_var===domain", "use_utf8===0", "use_utf8_return===0",
+                    "api===" + url};
+  lines << config;
+  lines << "[config_end]" << "" << "[common_begin]" << "user===bob" << "[common_end]" << ""
+        << "[dyn1_begin]";
+  for (const QString& d : domains) lines << "domain===" + d;
+  lines << "[dyn1_end]" << "" << "[dyn2_begin]" << "[dyn2_end]";
+  return lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
+}
+
+class Headless {
+ public:
+  Headless() {
+    registrar.listen();
+    writeSettings("[option]\r\ncheck_whois=0\r\n");
+  }
+  void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
+  void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
+  QString path(const QString& name) const { return dir.filePath(name); }
+
+  void start(const QStringList& args) {
+    process.setProgram(QStringLiteral(ZEMBRIN_BIN));
+    process.setArguments(args);
+    process.start();
+    QVERIFY(process.waitForStarted());
+  }
+  Run finish(int timeoutMs = 20000) {
+    Run r;
+    if (!process.waitForFinished(timeoutMs)) process.kill();
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+  }
+  Run run(const QStringList& args) {
+    start(args);
+    return finish();
+  }
+  QStringList withTask(const QString& command) const {
+    return {command, path(QStringLiteral("task.txt")), QStringLiteral("--settings"),
+            path(QStringLiteral("zembrin.ini"))};
+  }
+
+  QTemporaryDir dir;
+  StubHttpServer registrar{StubHttpServer::Threading::OwnThread};
+  QProcess process;
+
+ private:
+  void write(const QString& name, const QByteArray& content) {
+    QFile f(dir.filePath(name));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+  }
+};
+}  // namespace
+
+class HeadlessTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void usageAndStatuses_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "zembrin register TASKFILE";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "zembrin 1.0.0";
+    QTest::newRow("unknown command") << QStringList{"fly", "x"} << 64 << "unknown command";
+    QTest::newRow("no task file") << QStringList{"register"} << 64 << "missing TASKFILE";
+    QTest::newRow("--at with register") << QStringList{"register", "x", "--at", "2030-1-1 0:0:0"} << 64
+                                        << "--at is for catch only";
+    QTest::newRow("task file missing") << QStringList{"register", "/nonexistent/task.txt"} << 2
+                                       << "指定文件不存在！";
+  }
+  void usageAndStatuses() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+    Headless h;
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2((r.out + r.err).contains(expected), qPrintable(r.out + r.err));
+  }
+
+  void registerSendsOneRequestAndPrintsTheExchange() {
+    Headless h;
+    StubHttpServer::Reply reply;
+    reply.body = QByteArray::fromHex("c4e3bac3");  // 你好 in GB2312
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(h.registrar.requestCount(), 1);
+    QCOMPARE(h.registrar.requests()[0].body, QByteArray("user=bob&domain=a.com"));
+    QCOMPARE(r.out, QStringLiteral("[sent] user=bob&domain=a.com\n[returned] 你好\n"));
+    QVERIFY2(r.err.contains(QStringLiteral("[message] 操作完成！")), qPrintable(r.err));
+    QVERIFY(r.err.trimmed().split(u'\n').contains(QStringLiteral("[status] 状态：任务完成")));
+  }
+
+  void refusedTaskExitsWithTwo() {
+    Headless h;
+    QByteArray task = taskFile(h.registrar.url("/reg"), {"a.com"});
+    task.replace("domain_var===domain", "domain_var===nowhere");
+    h.writeTask(task);
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("[message] 没有在固定、动态内容中找到域名变量 nowhere ，请检查！")),
+             qPrintable(r.err));
+    QCOMPARE(h.registrar.requestCount(), 0);
+  }
+
+  // The first signal acts as the stop button: the run ends its own way.
+  void sigintStopsACatch() {
+    Headless h;
+    // one per second for ten minutes, timer-driven
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com", "b.com"},
+                         {"time===600", "frequence===1", "send_type===1"}));
+    h.start(h.withTask("catch"));
+    QVERIFY(h.registrar.waitForRequests(2, 5000));
+    ::kill(static_cast<pid_t>(h.process.processId()), SIGINT);
+    const Run r = h.finish(5000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.contains(QStringLiteral("[message] 操作完成！")), qPrintable(r.err));
+    QVERIFY(r.out.contains(QStringLiteral("[sent] user=bob&domain=b.com")));
+  }
+
+  void timedCatchStartsAtTheSetTime() {
+    Headless h;
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"time===1", "send_type===1"}));
+    const QDateTime at = QDateTime::currentDateTime().addSecs(2);
+    QStringList args = h.withTask("catch");
+    args << "--at" << at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(h.registrar.requestCount() >= 1);
+    QVERIFY(QDateTime::currentDateTime() >= at);
+    QVERIFY2(r.err.contains(QStringLiteral("[status] 状态：定时等待中......")), qPrintable(r.err));
+    QVERIFY(r.err.contains(QStringLiteral("[message] 操作完成！")));
+  }
+
+  void timedCatchInThePastIsRefused() {
+    Headless h;
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}));
+    QStringList args = h.withTask("catch");
+    args << "--at" << "2001-01-01 00:00:00";
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.err.contains(QStringLiteral("[message] 定时时间必须大于当前时间！")));
+  }
+};
+
+QTEST_GUILESS_MAIN(HeadlessTest)
+#include "tst_headless.moc"
