@@ -1,0 +1,260 @@
+#include "settings/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <cmath>
+
+#include "codecs/Charsets.h"
+#include "codecs/TextRules.h"
+#include "platform/Prompter.h"
+#include "settings/IniFile.h"
+#include "task/VariableTables.h"
+#include "whois/ServerTable.h"
+
+namespace {
+
+const QString kSection = QStringLiteral("option");
+
+// A decimal number taken apart: sign, digits before and after the point.
+struct Decimal {
+  bool negative = false;
+  QString whole;
+  QString fraction;
+  bool isZero() const {
+    for (const QChar c : whole + fraction)
+      if (c != u'0') return false;
+    return true;
+  }
+  // The value as a double. Only values near the 16-bit range matter, so a
+  // whole part of more than six digits stands for "far out of range", and
+  // fraction digits beyond 30 change nothing that matters.
+  double value() const {
+    qsizetype lead = 0;
+    while (lead < whole.size() && whole[lead] == u'0') ++lead;
+    if (whole.size() - lead > 6) return negative ? -1e9 : 1e9;
+    const QString text = (negative ? QStringLiteral("-") : QString()) +
+                         (whole.isEmpty() ? QStringLiteral("0") : whole.mid(lead)) + u'.' +
+                         fraction.left(30) + u'0';
+    return text.toDouble();  // QString::toDouble always reads a '.' point
+  }
+};
+
+std::optional<Decimal> parseDecimal(const QString& text) {
+  qsizetype i = 0, end = text.size();
+  while (i < end && text[i] == u' ') ++i;
+  while (end > i && text[end - 1] == u' ') --end;
+  Decimal d;
+  if (i < end && (text[i] == u'+' || text[i] == u'-')) d.negative = text[i++] == u'-';
+  auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+  const qsizetype wholeStart = i;
+  while (i < end && isDigit(text[i])) ++i;
+  d.whole = text.mid(wholeStart, i - wholeStart);
+  if (i < end && text[i] == u'.') {
+    const qsizetype fracStart = ++i;
+    while (i < end && isDigit(text[i])) ++i;
+    d.fraction = text.mid(fracStart, i - fracStart);
+  }
+  if (i != end || (d.whole.isEmpty() && d.fraction.isEmpty())) return std::nullopt;
+  return d;
+}
+
+// Nearest integer, a half going to the even neighbour.
+double roundHalfEven(double v) {
+  const double f = std::floor(v);
+  const double diff = v - f;
+  if (diff > 0.5) return f + 1;
+  if (diff < 0.5) return f;
+  return std::fmod(f, 2.0) == 0 ? f : f + 1;
+}
+
+// A yes/no key: empty or not numeric counts as missing.
+std::optional<bool> readFlag(classIniFile& ini, const QString& key) {
+  const std::optional<Decimal> d = parseDecimal(ini.GetIniKey(kSection, key));
+  if (!d) return std::nullopt;
+  return !d->isZero();
+}
+
+void loadFlag(classIniFile& ini, const QString& key, bool& setting, int& option) {
+  if (const std::optional<bool> v = readFlag(ini, key)) {
+    setting = *v;
+    option = *v ? 0 : 1;
+  }
+  // Missing: the setting keeps its default, the option buttons stay as they are.
+}
+
+void loadInterval(classIniFile& ini, const QString& key, qint16 fallback, qint16& setting,
+                  QString& box) {
+  const QString text = ini.GetIniKey(kSection, key);
+  if (const std::optional<qint16> v = toInt16(text)) {
+    box = text;
+    setting = *v;
+  } else {
+    box = QString::number(fallback);
+    setting = fallback;
+  }
+}
+
+// 0 or a positive 16-bit value.
+bool validInterval(const QString& text) {
+  const std::optional<qint16> v = toInt16(text);
+  return v && *v >= 0;
+}
+
+// A port the WHOIS client can connect to.
+bool validPort(const QString& field) {
+  if (field.isEmpty() || field.size() > 5) return false;
+  for (const QChar c : field)
+    if (c < u'0' || c > u'9') return false;
+  return field.toInt() <= 65535;
+}
+
+}  // namespace
+
+QString defaultSettingsPath() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/zembrin.ini");
+}
+
+bool isNumeric(const QString& text) { return parseDecimal(text).has_value(); }
+
+std::optional<qint16> toInt16(const QString& text) {
+  const std::optional<Decimal> d = parseDecimal(text);
+  if (!d) return std::nullopt;
+  const double r = roundHalfEven(d->value());
+  if (r < -32768 || r > 32767) return std::nullopt;
+  return static_cast<qint16>(r);
+}
+
+void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogState& dialog) {
+  classIniFile ini;
+  ini.INIFileName = iniPath;
+  // An unwritable folder only means the defaults apply; nothing to report.
+  ini.createIfMissing();
+  settings = Settings{};
+
+  loadFlag(ini, QStringLiteral("check_whois"), settings.check_whois, dialog.check_whois);
+  loadFlag(ini, QStringLiteral("whois_after_reg"), settings.whois_after_reg, dialog.whois_after_reg);
+  loadFlag(ini, QStringLiteral("save_log"), settings.save_log, dialog.save_log);
+
+  loadInterval(ini, QStringLiteral("whois_time"), 0, settings.whois_time, dialog.whois_time);
+  loadInterval(ini, QStringLiteral("whois_timeout"), 5, settings.whois_timeout, dialog.whois_timeout);
+  loadInterval(ini, QStringLiteral("whois_time2"), 0, settings.whois_time2, dialog.whois_time2);
+
+  const QString zone = ini.GetIniKey(kSection, QStringLiteral("intTimeZone"));
+  if (const std::optional<Decimal> d = parseDecimal(zone)) {
+    // The range test looks at the number before it is rounded.
+    const double v = d->value();
+    if (v > -12 && v < 13) settings.intTimeZone = *toInt16(zone);
+  }
+
+  const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));
+  const std::optional<Decimal> countDecimal = parseDecimal(countText);
+  const std::optional<qint16> count = toInt16(countText);
+  if (countDecimal && !countDecimal->negative && !countDecimal->isZero() && count) {
+    settings.whois_servers = QList<ServerRow>(*count);
+    dialog.whois_server.clear();
+    for (int i = 1; i <= *count; ++i) {
+      const QString line = ini.GetIniKey(kSection, QStringLiteral("whois_server_%1").arg(i));
+      bool ok = false;
+      const ServerRow row = serverRowFromLine(line, &ok);
+      if (!ok) continue;  // the row stays empty and never matches
+      dialog.whois_server += line + textrules::kCrLf;
+      settings.whois_servers[i - 1] = row;
+    }
+    if (textrules::trimSpaces(dialog.whois_server).isEmpty()) {
+      settings.whois_servers = {builtinServerRow()};
+      dialog.whois_server = builtinServerLine();
+    }
+  }
+
+  installLineBreakTokens();
+}
+
+bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const QString& iniPath,
+                  Prompter& prompter) {
+  if (!validInterval(dialog.whois_time)) {
+    prompter.showMessage(QStringLiteral("Whois检测时间间隔只能为0或正整数！"));
+    return false;
+  }
+  if (!validInterval(dialog.whois_timeout)) {
+    prompter.showMessage(QStringLiteral("Whois超时时间间隔只能为0或正整数！"));
+    return false;
+  }
+  if (!validInterval(dialog.whois_time2)) {
+    prompter.showMessage(QStringLiteral("注册后继续 whois 查询时间间隔只能为0或正整数！"));
+    return false;
+  }
+  const bool hasServers = !textrules::trimSpaces(dialog.whois_server).isEmpty();
+  if (dialog.check_whois == 0 && !hasServers) {
+    prompter.showMessage(QStringLiteral("请填写Whois服务器内容！"));
+    return false;
+  }
+
+  QStringList serverLines;  // the non-blank lines, trimmed, in order
+  if (hasServers) {
+    const QString sep = textrules::kFieldSep;
+    for (const QString& line : textrules::lines(dialog.whois_server)) {
+      if (textrules::trimSpaces(line).isEmpty()) continue;
+      const qsizetype firstSep = line.indexOf(sep);
+      const qsizetype firstDot = line.indexOf(u'.');
+      if (firstSep < 0 || firstDot < 0 || firstSep < firstDot ||
+          textrules::split(line, sep).size() < 6) {
+        prompter.showMessage(QStringLiteral("Whois服务器内容有误，请检查！"));
+        return false;
+      }
+      serverLines << textrules::trimSpaces(line);
+    }
+    // A port the client cannot connect to would only fail later, at every
+    // query of a run.
+    for (const QString& line : serverLines) {
+      if (!validPort(textrules::split(line, sep).at(2))) {
+        prompter.showMessage(QStringLiteral("Whois服务器端口有误，请检查！"));
+        return false;
+      }
+    }
+    // The load reads at most 1023 bytes of a key; a longer line would come
+    // back cut at the next start.
+    for (const QString& line : serverLines) {
+      if (charsets::toGb18030(line).size() > classIniFile::kMaxValueBytes) {
+        prompter.showMessage(QStringLiteral("Whois服务器内容过长，每行不能超过1023字节，请检查！"));
+        return false;
+      }
+    }
+  }
+
+  Settings updated = settings;
+  classIniFile ini;
+  ini.INIFileName = iniPath;
+  ini.beginUpdate();
+  auto flag = [](int option) { return option == 0 ? QStringLiteral("1") : QStringLiteral("0"); };
+  ini.WriteIniKey(kSection, QStringLiteral("check_whois"), flag(dialog.check_whois));
+  updated.check_whois = dialog.check_whois == 0;
+  ini.WriteIniKey(kSection, QStringLiteral("whois_after_reg"), flag(dialog.whois_after_reg));
+  updated.whois_after_reg = dialog.whois_after_reg == 0;
+  ini.WriteIniKey(kSection, QStringLiteral("save_log"), flag(dialog.save_log));
+  updated.save_log = dialog.save_log == 0;
+
+  ini.WriteIniKey(kSection, QStringLiteral("whois_time"), dialog.whois_time);
+  updated.whois_time = *toInt16(dialog.whois_time);
+  ini.WriteIniKey(kSection, QStringLiteral("whois_timeout"), dialog.whois_timeout);
+  updated.whois_timeout = *toInt16(dialog.whois_timeout);
+  ini.WriteIniKey(kSection, QStringLiteral("whois_time2"), dialog.whois_time2);
+  updated.whois_time2 = *toInt16(dialog.whois_time2);
+
+  if (hasServers) {
+    for (qsizetype i = 0; i < serverLines.size(); ++i)
+      ini.WriteIniKey(kSection, QStringLiteral("whois_server_%1").arg(i + 1), serverLines[i]);
+    ini.WriteIniKey(kSection, QStringLiteral("whois_no"), QString::number(serverLines.size()));
+    if (!serverLines.isEmpty()) {
+      updated.whois_servers.clear();
+      for (const QString& line : serverLines) updated.whois_servers << serverRowFromLine(line, nullptr);
+    }
+  }
+
+  if (!ini.commitUpdate()) {
+    prompter.showMessage(QStringLiteral("保存失败！无法写入设置文件 %1：%2")
+                             .arg(QDir::toNativeSeparators(iniPath), ini.errorString()));
+    return false;
+  }
+  settings = updated;
+  return true;
+}
