@@ -243,7 +243,9 @@ QByteArray classIniFile::serialize() const {
 
 bool classIniFile::flush() {
   QSaveFile f(INIFileName);
-  if (f.open(QIODevice::WriteOnly)) {
+  // Unbuffered: a buffered write cut short at the final flush (disk full,
+  // file-size limit) can still be committed as if whole.
+  if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     const QByteArray data = serialize();
     if (f.write(data) == data.size() && f.commit()) return true;
   }

@@ -1,0 +1,425 @@
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "settings/SettingsStore.h"
+#include "settings_fixture.h"
+#include "support/ScriptedPrompter.h"
+#include "ui/SettingsDialog.h"
+#include "whois/ServerTable.h"
+
+using namespace fixture;
+
+namespace {
+
+QByteArray option(const QStringList& lines) {
+  return gb(QStringLiteral("[option]\r\n") + lines.join(QStringLiteral("\r\n")) +
+            QStringLiteral("\r\n"));
+}
+
+const QString B = builtinServerLine();
+const QString CRLF = QStringLiteral("\r\n");
+const QString L1 = QStringLiteral(".com,.net|||whois.one.test|||43|||No match for|||Expiration Date: |||");
+const QString L2 = QStringLiteral(".org|||whois.two.test|||4343|||NOT FOUND|||Expiry: |||T");
+const QString L3 = QStringLiteral(".cn|||whois.cnnic.cn|||43|||没有匹配|||到期时间: |||");
+const QString OLD = QStringLiteral(".old|||whois.old.test|||43|||gone|||until |||");
+
+const QString M1 = QStringLiteral("Whois检测时间间隔只能为0或正整数！");
+const QString M2 = QStringLiteral("Whois超时时间间隔只能为0或正整数！");
+const QString M3 = QStringLiteral("注册后继续 whois 查询时间间隔只能为0或正整数！");
+const QString M4 = QStringLiteral("请填写Whois服务器内容！");
+const QString M5 = QStringLiteral("Whois服务器内容有误，请检查！");
+const QString MPORT = QStringLiteral("Whois服务器端口有误，请检查！");
+const QString MLONG = QStringLiteral("Whois服务器内容过长，每行不能超过1023字节，请检查！");
+
+// Settings as they were before the save, distinct from every default.
+Settings before() {
+  Settings s;
+  s.check_whois = false;
+  s.whois_after_reg = false;
+  s.save_log = true;
+  s.whois_time = 1;
+  s.whois_timeout = 2;
+  s.whois_time2 = 3;
+  s.intTimeZone = 8;
+  s.whois_servers = {serverRowFromLine(OLD, nullptr)};
+  return s;
+}
+
+// The six keys every save writes, in the order it writes them.
+QStringList written(const QString& options, const QStringList& boxes) {
+  return {"check_whois=" + QString(options[0] == u'0' ? "1" : "0"),
+          "whois_after_reg=" + QString(options[1] == u'0' ? "1" : "0"),
+          "save_log=" + QString(options[2] == u'0' ? "1" : "0"), "whois_time=" + boxes[0],
+          "whois_timeout=" + boxes[1], "whois_time2=" + boxes[2]};
+}
+
+ServerRow row(const QString& line) { return serverRowFromLine(line, nullptr); }
+
+}  // namespace
+
+class TestSettingsSave : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir_;
+  QString path() const { return dir_.filePath(QStringLiteral("zembrin.ini")); }
+
+ private slots:
+  void init() { QFile::remove(path()); }
+
+  void save_data() {
+    QTest::addColumn<QByteArray>("file");  // null: no file at all
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("message");  // empty: saved
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("flags");
+    QTest::addColumn<QString>("times");
+    QTest::addColumn<QStringList>("rows");
+
+    const QStringList def{"0", "5", "0"};
+    auto saved = [](const char* name, const QByteArray& file, const QString& options,
+                    const QStringList& boxes, const QString& server, const QByteArray& after,
+                    const QString& flags, const QString& times, const QStringList& rows) {
+      QTest::newRow(name) << file << options << boxes << server << QString() << after << flags << times
+                          << rows;
+    };
+    auto refused = [](const char* name, const QStringList& boxes, const QString& server,
+                      const QString& message, const QString& options = "000") {
+      QTest::newRow(name) << option({"whois_no=1", "whois_server_1=" + OLD}) << options << boxes
+                          << server << message << QByteArray() << QString() << QString()
+                          << QStringList();
+    };
+
+    saved("defaults on a missing file", QByteArray(), "000", def, B + CRLF,
+          option(written("000", def) + QStringList{"whois_server_1=" + B, "whois_no=1"}), "YYY", "0,5,0",
+          {B});
+    saved("否 written as 0", QByteArray(), "111", def, L1,
+          option(written("111", def) + QStringList{"whois_server_1=" + L1, "whois_no=1"}), "NNN", "0,5,0",
+          {L1});
+    saved("intervals stored as typed, used rounded", QByteArray(), "000", {"1.5", " 7 ", "-0.4"}, L1,
+          option(written("000", {"1.5", " 7 ", "-0.4"}) + QStringList{"whois_server_1=" + L1, "whois_no=1"}),
+          "YYY", "2,7,0", {L1});
+    saved("intervals at the 16-bit limit", QByteArray(), "000", {"32767", "0", "+00"}, L1,
+          option(written("000", {"32767", "0", "+00"}) + QStringList{"whois_server_1=" + L1, "whois_no=1"}),
+          "YYY", "32767,0,0", {L1});
+    saved("blank lines dropped, lines trimmed and renumbered", QByteArray(), "000", def,
+          "  " + L1 + "  \r\n\r\n   \r\n" + L2 + "\r\n",
+          option(written("000", def) +
+                 QStringList{"whois_server_1=" + L1, "whois_server_2=" + L2, "whois_no=2"}),
+          "YYY", "0,5,0", {L1, L2});
+    saved("other keys kept, keys of a longer list left",
+          option({"intTimeZone=8", "whois_no=3", "whois_server_1=" + L1, "whois_server_2=" + L2,
+                  "whois_server_3=" + L3}) +
+              "[other]\r\nk=v\r\n",
+          "000", def, L3,
+          option(QStringList{"intTimeZone=8", "whois_no=1", "whois_server_1=" + L3, "whois_server_2=" + L2,
+                             "whois_server_3=" + L3} +
+                 written("000", def)) +
+              "[other]\r\nk=v\r\n",
+          "YYY", "0,5,0", {L3});
+    saved("否 with an empty box: servers untouched", option({"whois_no=1", "whois_server_1=" + L1}), "100",
+          def, "", option(QStringList{"whois_no=1", "whois_server_1=" + L1} + written("100", def)), "NYY",
+          "0,5,0", {OLD});
+    saved("only line breaks: whois_no 0, table kept",
+          option({"whois_no=2", "whois_server_1=" + L1, "whois_server_2=" + L2}), "000", def, "\r\n\r\n",
+          option(QStringList{"whois_no=0", "whois_server_1=" + L1, "whois_server_2=" + L2} +
+                 written("000", def)),
+          "YYY", "0,5,0", {OLD});
+    saved("pieces after the sixth kept in the line", QByteArray(), "000", def, L2 + "|||x",
+          option(written("000", def) + QStringList{"whois_server_1=" + L2 + "|||x", "whois_no=1"}), "YYY",
+          "0,5,0", {L2});
+    {
+      const QString a = ".a|||h|||0|||x|||y|||", b = ".b|||h|||65535|||x|||y|||";
+      saved("ports 0 and 65535", QByteArray(), "000", def, a + CRLF + b,
+            option(written("000", def) + QStringList{"whois_server_1=" + a, "whois_server_2=" + b, "whois_no=2"}),
+            "YYY", "0,5,0", {a, b});
+      const QString longest = ".com|||h|||43|||x|||y|||" + QString(1023 - 24, u'z');
+      saved("a line of 1023 bytes", QByteArray(), "000", def, longest,
+            option(written("000", def) + QStringList{"whois_server_1=" + longest, "whois_no=1"}), "YYY",
+            "0,5,0", {longest});
+      refused("a line of 1024 bytes", def, longest + "z", MLONG);
+    }
+
+    refused("whois_time not numeric", {"abc", "5", "0"}, L1, M1);
+    refused("whois_time empty", {"", "5", "0"}, L1, M1);
+    refused("whois_time negative", {"-1", "5", "0"}, L1, M1);
+    refused("whois_time rounding to -1", {"-0.6", "5", "0"}, L1, M1);
+    refused("whois_time above 16 bits", {"32768", "5", "0"}, L1, M1);
+    refused("the first failing check wins", {"x", "y", "z"}, "", M1);
+    refused("whois_timeout not numeric", {"0", "5s", "0"}, L1, M2);
+    refused("whois_timeout below 16 bits", {"0", "-40000", "0"}, L1, M2);
+    refused("whois_time2 negative", {"0", "5", "-2"}, L1, M3);
+    refused("是 with an empty box", def, "", M4);
+    refused("是 with blanks only", def, "   ", M4);
+    refused("five fields", def, ".com|||host|||43|||No match for|||Expiration Date: ", M5);
+    refused("suffix without a dot", def, "com|||a.b|||43|||x|||y|||z", M5);
+    refused("no dot at all", def, "com|||a|||43|||x|||y|||z", M5);
+    refused("no separator", def, "example.com host 43", M5);
+    refused("good line, then a bad one", def, L1 + CRLF + "  \r\n.net|||h|||43", M5);
+    refused("bad lines are found before bad ports", def, ".a|||h|||x|||m|||e|||\r\n.b|||h", M5,
+            "100");
+    refused("port not a number", def, ".com|||h|||4a3|||x|||y|||", MPORT);
+    refused("port above 65535", def, L1 + CRLF + ".com|||h|||65536|||x|||y|||", MPORT);
+    refused("port negative", def, ".com|||h|||-1|||x|||y|||", MPORT);
+    refused("port empty", def, ".com|||h||||||x|||y|||", MPORT);
+    refused("port with a blank", def, ".com|||h||| 43|||x|||y|||", MPORT);
+  }
+  void save() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, options);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, server);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, flags);
+    QFETCH(QString, times);
+    QFETCH(QStringList, rows);
+
+    if (!file.isNull()) QVERIFY(writeFile(path(), file));
+    SettingsDialogState dialog;
+    dialog.check_whois = options[0].digitValue();
+    dialog.whois_after_reg = options[1].digitValue();
+    dialog.save_log = options[2].digitValue();
+    dialog.whois_time = boxes[0];
+    dialog.whois_timeout = boxes[1];
+    dialog.whois_time2 = boxes[2];
+    dialog.whois_server = server;
+    Settings settings = before();
+    ScriptedPrompter prompter;
+
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+
+    if (!message.isEmpty()) {
+      QVERIFY(!ok);
+      QCOMPARE(prompter.messages(), QStringList{message});
+      QCOMPARE(readFile(path()), file);
+      QVERIFY(settings.whois_servers == before().whois_servers);
+      QCOMPARE(fixture::flags(settings), fixture::flags(before()));
+      QCOMPARE(fixture::times(settings), fixture::times(before()));
+      return;
+    }
+    QVERIFY(ok);
+    QCOMPARE(prompter.messages(), QStringList());
+    QCOMPARE(readFile(path()), after);
+    QCOMPARE(fixture::flags(settings), flags);
+    QCOMPARE(fixture::times(settings), times);
+    QCOMPARE(fixture::rows(settings), rows);
+    QCOMPARE(int(settings.intTimeZone), 8);  // never written, never changed
+
+    // What was saved loads back as it was shown.
+    Settings loaded;
+    SettingsDialogState shown;
+    loadSettings(path(), loaded, shown);
+    QCOMPARE(fixture::flags(loaded), flags);
+    QCOMPARE(fixture::times(loaded), times);
+    if (rows != QStringList{OLD}) QCOMPARE(fixture::rows(loaded), rows);  // else the table was kept
+  }
+
+  // The file cannot be replaced (the file-size limit stops the write): a
+  // clear message, the old file whole, the settings as they were.
+  void failedWriteChangesNothing() {
+    const QByteArray old = option({"whois_no=1", "whois_server_1=" + OLD});
+    QVERIFY(writeFile(path(), old));
+    SettingsDialogState dialog;
+    QStringList lines;
+    for (int i = 0; i < 6; ++i) lines << QStringLiteral(".t%1|||h|||43|||x|||y|||").arg(i) + QString(900, u'z');
+    dialog.whois_server = lines.join(CRLF);
+    Settings settings = before();
+    ScriptedPrompter prompter;
+
+    struct rlimit saved {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!ok);
+    QCOMPARE(prompter.messages().size(), 1);
+    QVERIFY2(prompter.messages()[0].startsWith(QStringLiteral("保存失败！")),
+             qPrintable(prompter.messages()[0]));
+    QCOMPARE(readFile(path()), old);
+    QVERIFY(settings.whois_servers == before().whois_servers);
+    QCOMPARE(fixture::flags(settings), fixture::flags(before()));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"zembrin.ini"});
+  }
+
+  void match_data() {
+    QTest::addColumn<QStringList>("lines");  // "" stands for an empty row
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<int>("expected");
+    const QString cn = ".com,.net|||host|||43|||No match for|||Expiration Date: |||";
+    QTest::newRow("example.net") << QStringList{cn} << "example.net" << 0;
+    QTest::newRow("spaces around the domain") << QStringList{cn} << "  example.com " << 0;
+    QTest::newRow("case matters") << QStringList{cn} << "example.NET" << -1;
+    QTest::newRow("suffix from the first dot") << QStringList{cn} << "a.example.com" << -1;
+    QTest::newRow("whole entries only") << QStringList{cn} << "example.com.cn" << -1;
+    QTest::newRow("longer suffix in a later row")
+        << QStringList{cn, ".com.cn|||h2|||43|||x|||y|||"} << "example.com.cn" << 1;
+    QTest::newRow("a space belongs to the suffix")
+        << QStringList{".com, .net|||h|||43|||x|||y|||"} << "example.net" << -1;
+    QTest::newRow("the entry before the space still matches")
+        << QStringList{".com, .net|||h|||43|||x|||y|||"} << "example.com" << 0;
+    QTest::newRow("first of two rows wins")
+        << QStringList{".net|||first|||43|||x|||y|||", cn} << "example.net" << 0;
+    QTest::newRow("empty rows are passed over") << QStringList{"", "", cn} << "example.com" << 2;
+    QTest::newRow("no dot: the name is its own suffix")
+        << QStringList{"localhost|||h|||43|||x|||y|||"} << "localhost" << 0;
+    QTest::newRow("trailing dot") << QStringList{cn} << "example.com." << -1;
+    QTest::newRow("no row matches") << QStringList{cn} << "example.org" << -1;
+  }
+  void match() {
+    QFETCH(QStringList, lines);
+    QFETCH(QString, domain);
+    QFETCH(int, expected);
+    QList<ServerRow> rows;
+    for (const QString& l : lines) rows << (l.isEmpty() ? ServerRow{} : row(l));
+    QCOMPARE(matchServerRow(rows, domain), expected);
+  }
+
+  void rowFromLine_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("six, the last empty") << "a|||b|||c|||d|||e|||" << true
+                                         << QStringList{"a", "b", "c", "d", "e", ""};
+    QTest::newRow("seven") << " a |||b|||c|||d|||e|||f|||g" << true
+                           << QStringList{" a ", "b", "c", "d", "e", "f"};
+    QTest::newRow("five") << "a|||b|||c|||d|||e" << false << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("empty") << "" << false << QStringList{"", "", "", "", "", ""};
+  }
+  void rowFromLine() {
+    QFETCH(QString, line);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, fields);
+    bool got = !ok;
+    const ServerRow r = serverRowFromLine(line, &got);
+    QCOMPARE(got, ok);
+    QCOMPARE((QStringList{r.suffixes, r.server, r.port, r.deleted_mark, r.expiry_head, r.expiry_tail}),
+             fields);
+  }
+
+  // The real dialog, offscreen: edits reach the state at once, survive a
+  // close without saving, and a save checks, writes and hides.
+  void dialogKeepsEditsAndSaves() {
+    Settings settings;
+    SettingsDialogState state;
+    state.whois_timeout = QStringLiteral("9");  // as a load would leave it
+    ScriptedPrompter prompter;
+    SettingsDialog dlg(state, settings, path(), prompter);
+    QVERIFY(dlg.isHidden());
+    QVERIFY(dlg.windowFlags() & Qt::FramelessWindowHint);
+
+    QStringList texts;
+    for (const QLabel* l : dlg.findChildren<QLabel*>()) texts << l->text();
+    for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>()) texts << b->text();
+    for (const char* t : {"Whois服务器设置，可多行，多个域名用,分隔",
+                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征",
+                          "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志",
+                          "注册后是否继续 whois 查询", "间隔", "保 存", "退 出"})
+      QVERIFY2(texts.contains(QString::fromUtf8(t)), t);
+    QCOMPARE(texts.count(QStringLiteral("秒")), 3);
+    QCOMPARE(texts.count(QStringLiteral("是")), 3);
+    QCOMPARE(texts.count(QStringLiteral("否")), 3);
+
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint screenCentre = dlg.screen()->availableGeometry().center();
+    QVERIFY((dlg.frameGeometry().center() - screenCentre).manhattanLength() <= 2);
+
+    auto* time = dlg.findChild<QLineEdit*>("whois_time");
+    auto* timeout = dlg.findChild<QLineEdit*>("whois_timeout");
+    auto* server = dlg.findChild<QPlainTextEdit*>("whois_server");
+    auto* logYes = dlg.findChild<QRadioButton*>("save_log_0");
+    auto* logNo = dlg.findChild<QRadioButton*>("save_log_1");
+    auto* save = dlg.findChild<QPushButton*>("Command1");
+    auto* exit = dlg.findChild<QPushButton*>("Command2");
+    QVERIFY(time && timeout && server && logYes && logNo && save && exit);
+    QCOMPARE(timeout->text(), QStringLiteral("9"));
+    QCOMPARE(server->toPlainText(), B + "\n");
+    QVERIFY(logYes->isChecked());
+
+    time->selectAll();
+    QTest::keyClicks(time, "12");
+    QCOMPARE(state.whois_time, QStringLiteral("12"));
+    QTest::mouseClick(logNo, Qt::LeftButton);
+    QCOMPARE(state.save_log, 1);
+    QVERIFY(!logYes->isChecked());
+    server->moveCursor(QTextCursor::End);
+    QTest::keyClicks(server, L1);
+    QTest::keyClick(server, Qt::Key_Return);
+    QTest::keyClicks(server, L2);
+    QCOMPARE(state.whois_server, B + CRLF + L1 + CRLF + L2);
+
+    QTest::mouseClick(exit, Qt::LeftButton);
+    QVERIFY(dlg.isHidden());
+    QVERIFY(!QFile::exists(path()));
+    QCOMPARE(fixture::rows(settings), QStringList{B});
+    QCOMPARE(fixture::flags(settings), QString("YYN"));
+    QCOMPARE(state.whois_time, QStringLiteral("12"));
+
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(time->text(), QStringLiteral("12"));
+    QVERIFY(logNo->isChecked());
+    QCOMPARE(server->toPlainText(), B + "\n" + L1 + "\n" + L2);
+
+    time->selectAll();
+    QTest::keyClicks(time, "x");
+    QTest::mouseClick(save, Qt::LeftButton);
+    QCOMPARE(prompter.messages(), QStringList{M1});
+    QVERIFY(dlg.isVisible());
+    QVERIFY(!QFile::exists(path()));
+
+    time->selectAll();
+    QTest::keyClicks(time, "12");
+    QTest::mouseClick(save, Qt::LeftButton);
+    QVERIFY(dlg.isHidden());
+    QCOMPARE(prompter.messages(), QStringList{M1});
+    QCOMPARE(fixture::flags(settings), QString("YYN"));
+    QCOMPARE(fixture::times(settings), QString("12,9,0"));
+    QCOMPARE(fixture::rows(settings), (QStringList{B, L1, L2}));
+    QCOMPARE(readFile(path()),
+             option(written("001", {"12", "9", "0"}) +
+                    QStringList{"whois_server_1=" + B, "whois_server_2=" + L1, "whois_server_3=" + L2,
+                                "whois_no=3"}));
+  }
+
+  // The picture drags the captionless dialog with the left button only.
+  void dragByPicture() {
+    Settings settings;
+    SettingsDialogState state;
+    ScriptedPrompter prompter;
+    SettingsDialog dlg(state, settings, path(), prompter);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QWidget* picture = dlg.findChild<QWidget*>("Image1");
+    QVERIFY(picture);
+
+    const QPoint start = dlg.pos();
+    QTest::mousePress(picture, Qt::RightButton, {}, QPoint(20, 20));
+    QTest::mouseMove(picture, QPoint(70, 50));
+    QTest::mouseRelease(picture, Qt::RightButton, {}, QPoint(70, 50));
+    QCOMPARE(dlg.pos(), start);
+
+    QTest::mousePress(picture, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseMove(picture, QPoint(70, 50));
+    QTest::mouseRelease(picture, Qt::LeftButton, {}, QPoint(20, 20));
+    QCOMPARE(dlg.pos(), start + QPoint(50, 30));
+  }
+};
+
+QTEST_MAIN(TestSettingsSave)
+#include "tst_settings_save.moc"
