@@ -56,7 +56,7 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   task_ = std::make_unique<TaskWindow>(view_, prompter, settings, dialogState,
                                        std::move(settingsPath));
   connectHandlers();
-  setFixedSize(kWindowSize.expandedTo(sizeHint()));
+  setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
 }
 
 MainWindow::~MainWindow() {
@@ -90,14 +90,14 @@ void MainWindow::buildControls() {
   body->setSpacing(10);
   auto* columns = new QHBoxLayout;
   columns->setSpacing(22);
-  columns->addLayout(buildTaskArea(), 11);
+  columns->addLayout(buildTaskArea(), 6);
   auto* divider = new QFrame;
   divider->setFrameShape(QFrame::VLine);
   divider->setFrameShadow(QFrame::Sunken);
   columns->addWidget(divider);
-  columns->addLayout(buildRunArea(), 9);
-  body->addLayout(columns);
-  body->addLayout(buildLogArea(), 1);
+  columns->addLayout(buildRunArea(), 4);
+  body->addLayout(columns, 1);
+  body->addLayout(buildLogArea());
   outer->addLayout(body, 1);
 }
 
@@ -149,7 +149,7 @@ QLayout* MainWindow::buildTaskArea() {
     a->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     a->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     a->setTabChangesFocus(true);
-    a->setMinimumHeight(70);
+    a->setMinimumHeight(52);
     view_.bind(c, a);
     view_.setHintColour(c, false);
     return a;
@@ -217,17 +217,6 @@ QLayout* MainWindow::buildTaskArea() {
   timeRow->addWidget(timeFormat, 1);
   grid->addWidget(caption(QStringLiteral("时间变量："), timeVar), row, 0);
   grid->addLayout(timeRow, row++, 1);
-
-  auto* checks = new QHBoxLayout;
-  checks->setSpacing(24);
-  for (Ctl c : {Ctl::chkbox_utf8, Ctl::chkbox_utf8_return}) {
-    auto* box = new QCheckBox;
-    box->setObjectName(QString::fromLatin1(controlInfo(c).name));
-    view_.bind(c, box);
-    checks->addWidget(box);
-  }
-  checks->addStretch(1);
-  grid->addLayout(checks, row++, 0, 1, 2);
 
   grid->setRowStretch(2, 1);
   grid->setRowStretch(4, 1);
@@ -300,12 +289,14 @@ QLayout* MainWindow::buildRunArea() {
   grid->addWidget(makeOptions(view_, Ctl::radio_send_type), row++, 1);
 
   auto* requestRow = new QHBoxLayout;
-  requestRow->addWidget(makeOptions(view_, Ctl::radio_post_type), 1);
+  requestRow->setSpacing(14);
+  requestRow->addWidget(makeOptions(view_, Ctl::radio_post_type));
   QLabel* edition = caption(QStringLiteral("HTML API 版"));
   QPalette ep = edition->palette();
   ep.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
   edition->setPalette(ep);
   requestRow->addWidget(edition);
+  requestRow->addStretch(1);
   grid->addWidget(caption(QStringLiteral("请求模式：")), row, 0);
   grid->addLayout(requestRow, row++, 1);
 
@@ -342,6 +333,18 @@ QLayout* MainWindow::buildRunArea() {
   frequencyRow->addStretch(1);
   grid->addWidget(caption(QStringLiteral("频率："), frequency), row, 0);
   grid->addLayout(frequencyRow, row++, 1);
+
+  // The encodings of what is sent and what comes back, with the send options.
+  auto* checks = new QHBoxLayout;
+  checks->setSpacing(24);
+  for (Ctl c : {Ctl::chkbox_utf8, Ctl::chkbox_utf8_return}) {
+    auto* box = new QCheckBox;
+    box->setObjectName(QString::fromLatin1(controlInfo(c).name));
+    view_.bind(c, box);
+    checks->addWidget(box);
+  }
+  checks->addStretch(1);
+  grid->addLayout(checks, row++, 0, 1, 2);
   area->addLayout(grid);
   area->addWidget(separator());
 
@@ -435,7 +438,8 @@ QLayout* MainWindow::buildLogArea() {
     log->setPalette(lp);
     view_.bind(side.box, log);
     view_.setHintColour(side.box, false);
-    column->addWidget(log, 1);
+    log->setFixedHeight(150);
+    column->addWidget(log);
     logs->addLayout(column, 1);
   }
   return logs;

@@ -99,6 +99,8 @@ QStringList directoryEntries(const QString& path) {
 class WindowTest : public QObject {
   Q_OBJECT
  private slots:
+  void initTestCase() { useChineseFont(); }  // as the program does
+
   void listsAfterStartUp_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("count");
