@@ -237,6 +237,7 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
     b->setMinimumWidth(96);
   }
   auto* buttons = new QHBoxLayout;
+  buttons->setContentsMargins(0, 8, 0, 0);
   buttons->addStretch();
   buttons->addWidget(save);
   buttons->addSpacing(24);
