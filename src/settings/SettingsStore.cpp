@@ -100,8 +100,10 @@ bool validInterval(const QString& text) {
   return v && *v >= 0;
 }
 
-// A port the WHOIS client can connect to.
-bool validPort(const QString& field) {
+// A port the WHOIS client can connect to; blanks around it are allowed, as
+// the client trims them.
+bool validPort(const QString& text) {
+  const QString field = textrules::trimSpaces(text);
   if (field.isEmpty() || field.size() > 5) return false;
   for (const QChar c : field)
     if (c < u'0' || c > u'9') return false;

@@ -142,6 +142,10 @@ class TestSettingsSave : public QObject {
       saved("ports 0 and 65535", QByteArray(), "000", def, a + CRLF + b,
             option(written("000", def) + QStringList{"whois_server_1=" + a, "whois_server_2=" + b, "whois_no=2"}),
             "YYY", "0,5,0", {a, b});
+      const QString blanks = ".c|||h||| 43 |||x|||y|||";
+      saved("port with blanks around it", QByteArray(), "000", def, blanks,
+            option(written("000", def) + QStringList{"whois_server_1=" + blanks, "whois_no=1"}), "YYY",
+            "0,5,0", {blanks});
       const QString longest = ".com|||h|||43|||x|||y|||" + QString(1023 - 24, u'z');
       saved("a line of 1023 bytes", QByteArray(), "000", def, longest,
             option(written("000", def) + QStringList{"whois_server_1=" + longest, "whois_no=1"}), "YYY",
@@ -171,7 +175,7 @@ class TestSettingsSave : public QObject {
     refused("port above 65535", def, L1 + CRLF + ".com|||h|||65536|||x|||y|||", MPORT);
     refused("port negative", def, ".com|||h|||-1|||x|||y|||", MPORT);
     refused("port empty", def, ".com|||h||||||x|||y|||", MPORT);
-    refused("port with a blank", def, ".com|||h||| 43|||x|||y|||", MPORT);
+    refused("port with a sign", def, ".com|||h|||+43|||x|||y|||", MPORT);
   }
   void save() {
     QFETCH(QByteArray, file);
