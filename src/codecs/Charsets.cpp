@@ -103,8 +103,6 @@ QString decode(const char* charset, const QByteArray& bytes, char16_t (*onInvali
   return result;
 }
 
-char16_t replaceAny(uchar) { return kReplacement; }
-
 // Code page 936 has the euro sign as the single byte 0x80; glibc's GBK table
 // does not decode it.
 char16_t replaceCp936(uchar b) { return b == 0x80 ? char16_t(0x20AC) : kReplacement; }
@@ -133,7 +131,8 @@ QString utf8Decode(const QByteArray& bytes) {
 
 QString gb2312Decode(const QByteArray& bytes) { return decode("GBK", bytes, replaceCp936); }
 
-QString fromGb18030(const QByteArray& bytes) { return decode("GB18030", bytes, replaceAny); }
+// A lone 0x80 is no GB18030 sequence; in a code page 936 file it is the euro sign.
+QString fromGb18030(const QByteArray& bytes) { return decode("GB18030", bytes, replaceCp936); }
 
 QByteArray toGb18030(const QString& text) {
   if (text.isEmpty()) return QByteArray();

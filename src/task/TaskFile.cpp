@@ -184,7 +184,9 @@ bool writeTaskFile(const TaskWindow& w, const QString& path, QString* error) {
   // Written beside the old file and renamed over it, so a failed write
   // leaves the old file whole.
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
+  // Unbuffered: Qt commits a buffered file whose final flush was cut short
+  // (disk full, file size limit) as if it were whole.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     if (error) *error = file.errorString();
     return false;
   }
