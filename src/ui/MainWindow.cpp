@@ -72,9 +72,12 @@ MainWindow::~MainWindow() {
 void MainWindow::setSettingsDialog(QDialog* dialog) {
   task_->showSettingsDialog = [this, dialog] {
     if (!dialog) return;
-    // Over the task window, which waits until the dialog is closed.
-    dialog->adjustSize();
-    dialog->move(geometry().center() - dialog->rect().center());
+    // Over the task window, which waits until the dialog is closed. Until
+    // it is resized, a window takes its size hint when shown.
+    const QSize size = dialog->testAttribute(Qt::WA_Resized) || !dialog->sizeHint().isValid()
+                           ? dialog->size()
+                           : dialog->sizeHint();
+    dialog->move(geometry().center() - QPoint(size.width() / 2, size.height() / 2));
     dialog->exec();
   };
 }
@@ -269,6 +272,9 @@ QLabel* makeLabel(WidgetView& view, Ctl c) {
   auto* l = new QLabel;
   l->setObjectName(QString::fromLatin1(controlInfo(c).name));
   l->setTextFormat(Qt::PlainText);
+  // Status texts change many times a second: they take the room they are
+  // given and never make the layout move.
+  l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   view.bind(c, l);
   return l;
 }
