@@ -270,6 +270,7 @@ class TestSettingsSave : public QObject {
     QTest::newRow("case matters") << QStringList{cn} << "example.NET" << -1;
     QTest::newRow("suffix from the first dot") << QStringList{cn} << "a.example.com" << -1;
     QTest::newRow("whole entries only") << QStringList{cn} << "example.com.cn" << -1;
+    QTest::newRow("a prefix of an entry is no match") << QStringList{cn} << "example.co" << -1;
     QTest::newRow("longer suffix in a later row")
         << QStringList{cn, ".com.cn|||h2|||43|||x|||y|||"} << "example.com.cn" << 1;
     QTest::newRow("a space belongs to the suffix")
