@@ -1,7 +1,6 @@
 #include "sending/Senders.h"
 
 #include <QCoreApplication>
-#include <cmath>
 
 #include "app/TaskWindow.h"
 #include "codecs/StopWatch.h"
@@ -9,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "sending/HttpExchange.h"
+#include "sending/Pacing.h"
 #include "sending/RequestBuilder.h"
 
 namespace {
@@ -65,7 +65,9 @@ void waitUntil(TaskWindow& w, const CStopWatch& watch, qint64 dueMs) {
 
 int requestRingSize(float interval_ms, int send_mode) {
   if (interval_ms > 20000 || send_mode == 2) return 1;
-  if (interval_ms > 0) return static_cast<int>(20000.0 / static_cast<double>(interval_ms)) + 1;
+  // Single precision as the interval itself: 20000 / (1000 / 3) gives 60,
+  // where a double quotient of the rounded interval falls just short.
+  if (interval_ms > 0) return static_cast<int>(20000.0f / interval_ms) + 1;
   return 5001;
 }
 
@@ -155,9 +157,7 @@ void SendFormLoop(TaskWindow& w) {
   RequestRing ring(requestRingSize(interval, mode));
   int slot = 0;
   qint32 count = 0;
-  // Double, not single precision: a float schedule stops advancing by a few
-  // milliseconds after some hours and the run would turn into a flood.
-  double nextDue = 0;
+  PacingSchedule schedule(interval);
   CStopWatch watch;
 
   int row1 = 0, row2 = 0;
@@ -177,9 +177,8 @@ void SendFormLoop(TaskWindow& w) {
       break;
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
-    if (count > 0 && nextDue > static_cast<double>(watch.Elapsed())) {
-      const qint64 due = static_cast<qint64>(std::ceil(nextDue));
-      waitUntil(w, watch, std::min(due, durationMs + 1));
+    if (count > 0 && !schedule.isDue(watch.Elapsed())) {
+      waitUntil(w, watch, std::min(schedule.dueMs(), durationMs + 1));
       continue;
     }
     view.setText(Ctl::Label1, kStatusSending);
@@ -200,7 +199,7 @@ void SendFormLoop(TaskWindow& w) {
       sentItsOne = true;
       w.setIntStart(0);
     }
-    nextDue += interval;
+    schedule.advance();
     QCoreApplication::processEvents();
   }
 
