@@ -1,0 +1,187 @@
+// Reaction time of a WHOIS catch: from the WHOIS stub sending the deletion
+// reply to the registration request for that domain arriving at the
+// registrar stub. Both stubs run on loopback in threads of their own; the
+// catch runs through the headless runner (`zembrin catch TASK --settings INI`)
+// and in this process through whois_monitor().
+//
+//   bench_reaction [DOMAINS [RUNS]]     defaults: 250 domains, 2 runs each way
+//
+// Each run is one catch of DOMAINS domains that are all reported deleted, so
+// every domain gives one sample. Prints p50, p99 and the worst case.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "support/StubHttpServer.cpp"
+#include "support/StubWhoisServer.cpp"
+#include "support/TaskFixture.h"
+#include "task/TaskFile.h"
+#include "task/Validation.h"
+#include "whois/Monitor.h"
+
+namespace {
+
+QString domainName(int i) { return QStringLiteral("d%1.com").arg(i, 4, 10, QLatin1Char('0')); }
+
+QString dynLines(int n) {
+  QStringList lines;
+  for (int i = 0; i < n; ++i) lines << QStringLiteral("domain===") + domainName(i);
+  return lines.join(QStringLiteral("\r\n"));
+}
+
+// The task as a user would set up a catch: asynchronous ("异步(快)"), with
+// the default display of sent and returned data.
+void setUpTask(TaskFixture& f, const QString& url, int domains) {
+  f.setSimpleTask(url, dynLines(domains));
+  f.view.setIndex(Ctl::radio_post_type, 1);
+}
+
+ServerRow whoisRow(quint16 port) {
+  return {QStringLiteral(".com"), QStringLiteral("127.0.0.1"), QString::number(port),
+          QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString()};
+}
+
+void applySettings(Settings& s, quint16 whoisPort) {
+  s.check_whois = true;
+  s.whois_after_reg = false;  // each domain is caught once, then the run ends
+  s.whois_time = 0;
+  s.whois_timeout = 5;
+  s.whois_time2 = 0;
+  s.whois_servers = {whoisRow(whoisPort)};
+}
+
+// Microseconds from each deletion reply to its registration request.
+QList<double> reactions(const StubWhoisServer& whoisStub, const StubHttpServer& registrar,
+                        int* missing) {
+  QHash<QString, qint64> sent;
+  for (const StubWhoisServer::Query& q : whoisStub.queries()) sent.insert(q.domain, q.replySentNs);
+  QList<double> us;
+  for (const StubHttpServer::Request& r : registrar.requests()) {
+    const qsizetype at = r.body.indexOf("domain=");
+    if (at < 0) continue;
+    QByteArray domain = r.body.mid(at + 7);
+    if (const qsizetype amp = domain.indexOf('&'); amp >= 0) domain.truncate(amp);
+    const qint64 t0 = sent.value(QString::fromLatin1(domain), 0);
+    if (t0 > 0) us << (r.arrivalNs - t0) / 1000.0;
+  }
+  *missing = int(sent.size()) - int(us.size());
+  return us;
+}
+
+double percentile(QList<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const qsizetype i = std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0,
+                                            v.size() - 1);
+  return v[i];
+}
+
+void print(const char* how, const QList<double>& us, int missing) {
+  if (us.isEmpty()) {
+    std::printf("%-10s no samples (%d catches without a request)\n", how, missing);
+    return;
+  }
+  double sum = 0;
+  for (double x : us) sum += x;
+  std::printf("%-10s n=%lld  p50=%.3f ms  p90=%.3f ms  p99=%.3f ms  max=%.3f ms  mean=%.3f ms  "
+              "missing=%d\n",
+              how, static_cast<long long>(us.size()), percentile(us, 0.50) / 1000.0,
+              percentile(us, 0.90) / 1000.0, percentile(us, 0.99) / 1000.0,
+              *std::max_element(us.begin(), us.end()) / 1000.0, sum / double(us.size()) / 1000.0,
+              missing);
+}
+
+QList<double> runInProcess(int domains, int* missing) {
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
+  registrar.listen();
+  whoisStub.listen();
+  whoisStub.setDefaultScript(StubWhoisServer::reply("No match for \"X.COM\".\r\n"));
+
+  TaskFixture f;
+  setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
+  applySettings(f.settings, whoisStub.port());
+  if (!ValidateTask(f.w)) {
+    std::fprintf(stderr, "task refused: %s\n", qPrintable(f.prompter.messages().join('|')));
+    return {};
+  }
+  f.w.whois_send_count = 0;
+  f.w.time_base = platform::now();
+  whois_monitor(f.w);
+  registrar.waitForRequests(domains, 5000);
+  return reactions(whoisStub, registrar, missing);
+}
+
+QList<double> runHeadless(int domains, const QTemporaryDir& dir, int* missing) {
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
+  registrar.listen();
+  whoisStub.listen();
+  whoisStub.setDefaultScript(StubWhoisServer::reply("No match for \"X.COM\".\r\n"));
+
+  const QString taskPath = dir.filePath(QStringLiteral("catch.txt"));
+  const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
+  {
+    TaskFixture f;
+    setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
+    QString error;
+    if (!writeTaskFile(f.w, taskPath, &error)) {
+      std::fprintf(stderr, "task file: %s\n", qPrintable(error));
+      return {};
+    }
+  }
+  QFile ini(iniPath);
+  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+  const ServerRow row = whoisRow(whoisStub.port());
+  ini.write(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nsave_log=0\r\n"
+                           "whois_time=0\r\nwhois_timeout=5\r\nwhois_time2=0\r\nwhois_no=1\r\n"
+                           "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
+                .arg(row.suffixes, row.server, row.port, row.deleted_mark, row.expiry_head,
+                     row.expiry_tail)
+                .toLatin1());
+  ini.close();
+
+  QProcess runner;
+  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
+  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
+  runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
+  runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
+  runner.start();
+  if (!runner.waitForFinished(300000) || runner.exitCode() != 0) {
+    QFile err(dir.filePath(QStringLiteral("stderr.txt")));
+    err.open(QIODevice::ReadOnly);
+    std::fprintf(stderr, "runner failed (exit %d): %s\n", runner.exitCode(), err.readAll().constData());
+  }
+  registrar.waitForRequests(domains, 5000);
+  return reactions(whoisStub, registrar, missing);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int domains = argc > 1 ? std::max(1, std::atoi(argv[1])) : 250;
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
+  QTemporaryDir dir;
+
+  std::printf("reaction: WHOIS deletion reply sent -> registration request arrived "
+              "(%d domains x %d runs, loopback)\n", domains, runs);
+  QList<double> headless, inProcess;
+  int missingHeadless = 0, missingInProcess = 0;
+  for (int r = 0; r < runs; ++r) {
+    int m = 0;
+    headless += runHeadless(domains, dir, &m);
+    missingHeadless += m;
+    inProcess += runInProcess(domains, &m);
+    missingInProcess += m;
+  }
+  print("headless", headless, missingHeadless);
+  print("in-process", inProcess, missingInProcess);
+  std::printf("targets (headless): p50 < 0.3 ms, p99 < 1 ms\n");
+  return headless.isEmpty() || inProcess.isEmpty() ? 1 : 0;
+}
