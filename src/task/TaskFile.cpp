@@ -223,7 +223,11 @@ bool readTaskFile(TaskWindow& w, const QString& path, QString* error) {
     if (lastLf >= 0) bytes.truncate(lastLf + 1);
   }
   file.close();
+  applyTaskFileBytes(w, bytes);
+  return true;
+}
 
+void applyTaskFileBytes(TaskWindow& w, const QByteArray& bytes) {
   const QStringList lines = fileLines(charsets::fromGb18030(bytes));
   applyConfiguration(w, lines);
   w.view.setText(Ctl::common1, sectionContent(lines, QStringLiteral("[common_begin]"),
@@ -232,7 +236,6 @@ bool readTaskFile(TaskWindow& w, const QString& path, QString* error) {
                  sectionContent(lines, QStringLiteral("[dyn1_begin]"), QStringLiteral("[dyn1_end]")));
   w.view.setText(Ctl::dyn2,
                  sectionContent(lines, QStringLiteral("[dyn2_begin]"), QStringLiteral("[dyn2_end]")));
-  return true;
 }
 
 void saveTaskClick(TaskWindow& w) {

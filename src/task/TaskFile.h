@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 class TaskWindow;
 
@@ -10,6 +11,10 @@ void loadTaskClick(TaskWindow& w);
 // question, the dialog and the closing message. False (with a reason) when
 // the file does not exist or cannot be read.
 bool readTaskFile(TaskWindow& w, const QString& path, QString* error);
+
+// The loading rules applied to a task file's bytes (what readTaskFile does
+// once it has read the file).
+void applyTaskFileBytes(TaskWindow& w, const QByteArray& bytes);
 
 // Writes the window's task to path atomically. False (with a reason) when
 // the file could not be written; the old file is then left whole.

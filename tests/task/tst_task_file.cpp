@@ -7,6 +7,8 @@
 #include "platform/Clock.h"
 #include "support/TaskFixture.h"
 #include "task/TaskFile.h"
+#include "task/Validation.h"
+#include "task/VariableTables.h"
 
 namespace {
 
@@ -99,6 +101,7 @@ class TestTaskFile : public QObject {
   void saveFailureKeepsOldFile_data();
   void saveFailureKeepsOldFile();
   void gbkFixtureLoads();
+  void exampleTaskIsValid();
   void loadRules_data();
   void loadRules();
   void loadQuestionAndDialog_data();
@@ -265,6 +268,20 @@ void TestTaskFile::gbkFixtureLoads() {
   TaskFixture g;
   QVERIFY(readTaskFile(g.w, path, &error));
   verifyFields(g, expected);
+}
+
+void TestTaskFile::exampleTaskIsValid() {
+  TaskFixture f;
+  QString error;
+  QVERIFY2(readTaskFile(f.w, QStringLiteral(ZEMBRIN_SOURCE_DIR "/examples/register-task.txt"), &error),
+           qPrintable(error));
+  QVERIFY2(ValidateTask(f.w), qPrintable(f.prompter.messages().join('|')));
+  QCOMPARE(f.w.utf8_send, qint16(-1));
+  BuildVariableTables(f.w);
+  QCOMPARE(f.w.reg.Form1, QString("username=demo&apikey=0123456789abcdef&action=register&period=1"));
+  QCOMPARE(f.w.domain_list, QStringList({"example-one.com", "example-two.net"}));
+  QCOMPARE(f.w.md5_table.size(), 5);
+  QCOMPARE(f.view.text(Ctl::time_format), texts::kTimeFormatUnix);
 }
 
 void TestTaskFile::loadRules_data() {
