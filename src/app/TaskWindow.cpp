@@ -122,14 +122,15 @@ QString TaskWindow::hintOf(Ctl box) {
   return QString();
 }
 
+// A locked (read-only) box keeps its text: hints change only while idle.
 void TaskWindow::removeHint(Ctl box) {
-  if (view.text(box) != hintOf(box)) return;
+  if (view.readOnly(box) || view.text(box) != hintOf(box)) return;
   view.setText(box, QString());
   view.setHintColour(box, false);
 }
 
 void TaskWindow::restoreHint(Ctl box) {
-  if (!view.text(box).isEmpty()) return;
+  if (view.readOnly(box) || !view.text(box).isEmpty()) return;
   view.setHintColour(box, true);
   view.setText(box, hintOf(box));
 }

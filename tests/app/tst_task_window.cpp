@@ -153,6 +153,10 @@ class TaskWindowTest : public QObject {
     f.view.setText(Ctl::md5_var, QStringLiteral("  "));
     f.w.restoreHint(Ctl::md5_var);  // blanks are kept
     QCOMPARE(f.view.text(Ctl::md5_var), QStringLiteral("  "));
+
+    f.w.ToggleTaskControls();  // locked during a run: the hint stays
+    f.w.removeHint(Ctl::txt_api_url);
+    QCOMPARE(f.view.text(Ctl::txt_api_url), texts::kApiHint);
   }
 
   void checkBoxesInvertTheirFlags() {
