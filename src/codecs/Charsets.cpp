@@ -164,25 +164,36 @@ QByteArray toGb18030(const QString& text) {
   return buffer;
 }
 
+namespace {
+
+// Double-byte code of every BMP unit in code page 936, 0 where the unit has
+// none; built once.
+std::unique_ptr<quint16[]> buildCp936Table() {
+  auto t = std::make_unique<quint16[]>(0x10000);
+  Converter gbk("GBK", "UTF-16LE");
+  Converter gb18030("GB18030", "UTF-16LE");
+  for (quint32 u = 0x80; u <= 0xFFFF; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    QByteArray b = gbk.ok() ? encodeUnit(gbk, char16_t(u)) : QByteArray();
+    // Code page 936 also maps the user-defined areas to the private use
+    // area; glibc's GBK leaves them out, its GB18030 has them as in 936.
+    if (b.isEmpty() && u >= 0xE000 && u <= 0xF8FF && gb18030.ok())
+      b = encodeUnit(gb18030, char16_t(u));
+    if (b.size() == 2)
+      t[u] = quint16((uchar(b[0]) << 8) | uchar(b[1]));
+  }
+  return t;
+}
+
+const quint16* cp936Table() {
+  static const std::unique_ptr<quint16[]> table = buildCp936Table();
+  return table.get();
+}
+
+}  // namespace
+
 QByteArray toCp936HashBytes(const QString& text) {
-  // Double-byte code of every BMP unit in code page 936, 0 where the unit has
-  // none; built once on first use.
-  static const std::unique_ptr<quint16[]> table = [] {
-    auto t = std::make_unique<quint16[]>(0x10000);
-    Converter gbk("GBK", "UTF-16LE");
-    Converter gb18030("GB18030", "UTF-16LE");
-    for (quint32 u = 0x80; u <= 0xFFFF; ++u) {
-      if (u >= 0xD800 && u <= 0xDFFF) continue;
-      QByteArray b = gbk.ok() ? encodeUnit(gbk, char16_t(u)) : QByteArray();
-      // Code page 936 also maps the user-defined areas to the private use
-      // area; glibc's GBK leaves them out, its GB18030 has them as in 936.
-      if (b.isEmpty() && u >= 0xE000 && u <= 0xF8FF && gb18030.ok())
-        b = encodeUnit(gb18030, char16_t(u));
-      if (b.size() == 2)
-        t[u] = quint16((uchar(b[0]) << 8) | uchar(b[1]));
-    }
-    return t;
-  }();
+  const quint16* table = cp936Table();
   QByteArray out;
   out.reserve(text.size() * 2);
   for (const QChar c : text) {
@@ -196,6 +207,12 @@ QByteArray toCp936HashBytes(const QString& text) {
     }
   }
   return out;
+}
+
+void warmUp() {
+  cp936Table();
+  gb2312Decode(QByteArray("\xC4\xE3"));
+  fromGb18030(QByteArray("\xC4\xE3"));
 }
 
 }  // namespace charsets

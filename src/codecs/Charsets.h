@@ -20,4 +20,9 @@ QByteArray toGb18030(const QString& text);
 // double-byte result gives its two bytes, anything else the unit's low 8 bits.
 QByteArray toCp936HashBytes(const QString& text);
 
+// Builds the conversion tables and opens the converters now, so that the
+// first registration request of a run does not wait for them (the md5 table
+// takes milliseconds to build).
+void warmUp();
+
 }  // namespace charsets

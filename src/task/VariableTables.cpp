@@ -4,6 +4,7 @@
 #include <QPair>
 
 #include "app/TaskWindow.h"
+#include "codecs/Charsets.h"
 #include "codecs/PercentEncode.h"
 #include "codecs/TextRules.h"
 #include "task/Md5.h"
@@ -35,6 +36,10 @@ QString ExpandLineBreaks(const QString& text) {
 
 void BuildVariableTables(TaskWindow& w) {
   TaskView& v = w.view;
+
+  // Every start passes here before its first request: build the md5 byte
+  // table now, not while a registration waits.
+  charsets::warmUp();
 
   // 1. A fresh body.
   w.reg.Form.clear();
