@@ -169,6 +169,33 @@ class TaskWindowTest : public QObject {
     QCOMPARE(f.w.utf8_reply, qint16(-1));
   }
 
+  // The tools live below the program's folder; on this platform they may be
+  // installed without the ".exe" suffix.
+  void companionToolsStartDetachedOrNameTheMissingPath() {
+    TaskFixture f;
+    const QString appDir = QCoreApplication::applicationDirPath();
+    f.w.Command2_Click();
+    QCOMPARE(f.prompter.messages(),
+             QStringList{QStringLiteral("无法启动程序：") + appDir +
+                         QStringLiteral("/sumvik/sumvik.exe，请检查该程序是否存在！")});
+
+    QDir(appDir).mkpath(QStringLiteral("Tembrel"));
+    const QString tool = appDir + QStringLiteral("/Tembrel/Tembrel");
+    const QString marker = f.dir.filePath(QStringLiteral("started"));
+    QFile script(tool);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\npwd > '" + marker.toUtf8() + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    f.w.Command1_Click();
+    QTRY_VERIFY(QFile::exists(marker));
+    QCOMPARE(f.prompter.messages().size(), 1);  // no new message
+    QFile started(marker);
+    QTRY_VERIFY(started.open(QIODevice::ReadOnly) && started.size() > 0);
+    QCOMPARE(started.readAll().trimmed(), QFileInfo(tool).absolutePath().toUtf8());
+    QDir(appDir + QStringLiteral("/Tembrel")).removeRecursively();
+  }
+
   void countdownText_data() {
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<QString>("text");
