@@ -122,6 +122,7 @@ class WhoisMonitorTest : public QObject {
   void fullCatch();
   void afterRegistrationWaitsInterval();
   void pauseLastsToSecondBoundaryAfterWhoisTime();
+  void lateVerdictDuringPause();
   void stopMidCycle();
   void stopDuringTriggeredSendEndsMonitor();
   void countDown_data();
@@ -313,7 +314,8 @@ void WhoisMonitorTest::fullCatch() {
 }
 
 // With whois_after_reg the domain stays watched but is not queried again
-// until whois_time2 seconds after its registration returned.
+// until whois_time2 seconds after its registration returned. The wall clock
+// stands still here, so the delay and the pauses must run on a monotonic one.
 void WhoisMonitorTest::afterRegistrationWaitsInterval() {
   Catch c({"a.com"});
   c.f.view.setIndex(Ctl::radio_return_info, 0);
@@ -346,6 +348,35 @@ void WhoisMonitorTest::pauseLastsToSecondBoundaryAfterWhoisTime() {
     const double gap = (q[i].arrivalNs - q[i - 1].arrivalNs) / 1e9;
     QVERIFY2(gap >= 1.0 && gap <= 2.2, qPrintable(QString::number(gap)));
   }
+}
+
+// A reply that gave no verdict within the time-out is still judged when the
+// rest comes during the pause; the registration sent then does not cut the
+// pause short.
+void WhoisMonitorTest::lateVerdictDuringPause() {
+  platform::setClockForTests({});
+  Catch c({"a.com"});
+  c.f.view.setIndex(Ctl::radio_return_info, 0);
+  StubWhoisServer::Script late;
+  late.pieces = {"Domain: A.COM\r\n", "No match for \"A.COM\".\r\n"};
+  late.gapMs = 1500;
+  late.closeAfter = false;
+  c.whoisServer.setDefaultScript(late);
+  c.f.settings.whois_timeout = 1;
+  c.f.settings.whois_time = 3;
+  c.f.settings.whois_after_reg = true;
+  c.run([&] { return c.whoisServer.queryCount() >= 2; });
+
+  QCOMPARE(c.registrar.requestCount(), 1);
+  const QList<StubWhoisServer::Query> q = c.whoisServer.queries();
+  QCOMPARE(q.size(), 2);
+  const double registeredAfter = (c.registrar.arrivalTimesNs().first() - q[0].arrivalNs) / 1e9;
+  QVERIFY2(registeredAfter > 1.4 && registeredAfter < 2.0, qPrintable(QString::number(registeredAfter)));
+  const double cycleGap = (q[1].arrivalNs - q[0].arrivalNs) / 1e9;
+  QVERIFY2(cycleGap > 4.0 && cycleGap < 5.3, qPrintable(QString::number(cycleGap)));
+  const QStringList results = whoisResults(c.f.view);
+  QCOMPARE(results.size(), 1);
+  QVERIFY(results[0].endsWith(QStringLiteral(" 域名 a.com") + whois::kDeleted));
 }
 
 // A stop in the middle of a cycle: the query under way ends at once and the
