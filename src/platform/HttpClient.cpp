@@ -339,6 +339,8 @@ void HttpRequest::finish(int status, QByteArray body, bool truncated, QString er
 
 // ---------------------------------------------------------------------------
 
+void prepareHttp() { HttpEngine::instance(); }
+
 int httpTransfersInFlight() { return HttpEngine::exists() ? HttpEngine::instance().inFlight() : 0; }
 
 bool waitForHttpTransfers(int timeoutMs) {

@@ -69,6 +69,10 @@ class HttpRequest : public QObject {
   quint64 generation_ = 0;
 };
 
+// Sets libcurl up ahead of the first request (its one-time initialisation
+// takes milliseconds), so a run's first request does not pay for it.
+void prepareHttp();
+
 // Transfers in flight on this thread, observed or not.
 int httpTransfersInFlight();
 // Blocks in the event loop until no transfer is in flight or timeoutMs has

@@ -6,6 +6,7 @@
 #include "platform/EventWait.h"
 
 RequestRing::RequestRing(int slotCount) {
+  platform::prepareHttp();
   slots_.resize(static_cast<size_t>(std::max(slotCount, 1)));
   for (auto& s : slots_) s = std::make_shared<platform::HttpRequest>();
 }

@@ -1,6 +1,7 @@
 #include "sending/Senders.h"
 
 #include <QCoreApplication>
+#include <cmath>
 
 #include "app/TaskWindow.h"
 #include "codecs/StopWatch.h"
@@ -24,6 +25,7 @@ const QString kTickSending = QStringLiteral("start");
 const QString kTickIdle = QStringLiteral("end");
 // How many tick sends are running, nested in each other's reply waits.
 const char* const kTickDepth = "zembrinTickSendDepth";
+const double kEventsEveryMs = 0.5;
 
 int nextIndex(int index, qsizetype size) {
   return size <= 0 ? 0 : static_cast<int>((index + 1) % size);
@@ -51,10 +53,10 @@ int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int en
   return 0;
 }
 
-// Blocks in the event loop until the stopwatch reaches dueMs, or the run
-// flag leaves 1; no spinning.
-void waitUntil(TaskWindow& w, const CStopWatch& watch, qint64 dueMs) {
-  const qint64 waitMs = dueMs - watch.Elapsed();
+// Blocks in the event loop until the clock reaches dueMs, or the run flag
+// leaves 1; no spinning.
+void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs) {
+  const qint64 waitMs = static_cast<qint64>(std::ceil(dueMs - clock.elapsedMs()));
   if (waitMs <= 0) return;
   platform::EventWait wait;
   wait.wakeOn(&w, &TaskWindow::runFlagChanged);
@@ -135,6 +137,9 @@ void SendFormLoop(TaskWindow& w) {
   // A stop already pending when a WHOIS reply triggers this send is kept.
   bool stoppedByUser = mode == 2 && w.int_start() != 1;
   if (mode != 2) {
+    // Precise: a coarse one-second timer may fire early, tick after tick, and
+    // its whole-second count would end the run up to a second short.
+    w.Timer5.setTimerType(Qt::PreciseTimer);
     w.Timer5.start();
     view.setText(Ctl::regresult, QString());
     view.setText(Ctl::regsend, QString());
@@ -158,7 +163,6 @@ void SendFormLoop(TaskWindow& w) {
   int slot = 0;
   qint32 count = 0;
   PacingSchedule schedule(interval);
-  CStopWatch watch;
 
   int row1 = 0, row2 = 0;
   if (mode == 2) {
@@ -169,6 +173,11 @@ void SendFormLoop(TaskWindow& w) {
       row2 = lineOfDomainEntry(lines2, domainVar, w.whois_domain_index);
   }
 
+  // The duration is judged on the millisecond stopwatch, the due times on a
+  // finer reading of the same monotonic clock started with it.
+  CStopWatch watch;
+  const PacingClock clock;
+  double lastEventsMs = 0;
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;
   for (;;) {
@@ -177,8 +186,8 @@ void SendFormLoop(TaskWindow& w) {
       break;
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
-    if (count > 0 && !schedule.isDue(watch.Elapsed())) {
-      waitUntil(w, watch, std::min(schedule.dueMs(), durationMs + 1));
+    if (count > 0 && !schedule.isDue(clock.elapsedMs())) {
+      waitUntil(w, clock, std::min(schedule.dueMs(), static_cast<double>(durationMs + 1)));
       continue;
     }
     view.setText(Ctl::Label1, kStatusSending);
@@ -200,7 +209,13 @@ void SendFormLoop(TaskWindow& w) {
       w.setIntStart(0);
     }
     schedule.advance();
-    QCoreApplication::processEvents();
+    // The window's events (stop button, timers, replies) are taken at least
+    // every half millisecond; polling every socket after each request of a
+    // flood would cost more than the request itself.
+    if (clock.elapsedMs() - lastEventsMs >= kEventsEveryMs || !schedule.isDue(clock.elapsedMs())) {
+      QCoreApplication::processEvents();
+      lastEventsMs = clock.elapsedMs();
+    }
   }
 
   ring.release();

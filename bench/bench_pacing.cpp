@@ -1,0 +1,152 @@
+// Pacing: a catch without WHOIS at 200 requests per second for 10 s
+// (asynchronous, nothing displayed). Request n is due (n - 1) x 5 ms after the
+// start; this prints how late each one arrived at the registrar stub (max,
+// p99, p50), in this process through SendFormLoop and through the headless
+// runner (`zembrin catch TASK --settings INI`, check_whois=0). The in-process
+// start is the moment SendFormLoop is called; for the runner, whose start is
+// not visible from here, the first request's arrival.
+//
+//   bench_pacing [SECONDS [PER_SECOND]]      defaults: 10 s, 200 per second
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "sending/Senders.h"
+#include "support/StubHttpServer.cpp"
+#include "support/TaskFixture.h"
+#include "task/TaskFile.h"
+#include "task/Validation.h"
+#include "task/VariableTables.h"
+
+namespace {
+
+void setUpTask(TaskFixture& f, const QString& url, int seconds, int perSecond) {
+  f.setSimpleTask(url, QStringLiteral("domain===a.com\r\ndomain===b.com\r\ndomain===c.com"));
+  f.view.setIndex(Ctl::radio_send_type, 1);  // POST
+  f.view.setIndex(Ctl::radio_post_type, 1);  // 异步(快)
+  f.view.setIndex(Ctl::radio_send_info, 0);
+  f.view.setIndex(Ctl::radio_return_info, 0);
+  f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(QString::number(perSecond)));
+  f.view.setIndex(Ctl::send_interval, 0);  // 秒
+  f.view.setText(Ctl::reg_second, QString::number(seconds));
+}
+
+double percentile(QList<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const qsizetype i =
+      std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0, v.size() - 1);
+  return v[i];
+}
+
+void report(const char* how, const QList<qint64>& arrivals, qint64 startNs, double intervalMs) {
+  QList<double> late;
+  for (qsizetype n = 0; n < arrivals.size(); ++n)
+    late << (arrivals[n] - startNs) / 1e6 - double(n) * intervalMs;
+  if (late.isEmpty()) {
+    std::printf("%-34s no requests\n", how);
+    return;
+  }
+  const auto [lo, hi] = std::minmax_element(late.begin(), late.end());
+  int over2 = 0;
+  for (double x : late)
+    if (std::abs(x) > 2.0) ++over2;
+  std::printf("%-34s n=%lld  lateness max=%.3f ms  p99=%.3f ms  p50=%.3f ms  min=%.3f ms  "
+              "beyond 2 ms: %d\n",
+              how, static_cast<long long>(late.size()), *hi, percentile(late, 0.99),
+              percentile(late, 0.50), *lo, over2);
+  if (over2 > 0) {
+    std::printf("%-34s beyond 2 ms (request: ms):", "");
+    int shown = 0;
+    for (qsizetype n = 0; n < late.size() && shown < 12; ++n)
+      if (std::abs(late[n]) > 2.0) {
+        std::printf(" %lld: %.2f", static_cast<long long>(n + 1), late[n]);
+        ++shown;
+      }
+    std::printf("\n");
+  }
+}
+
+QList<qint64> runInProcess(int seconds, int perSecond, qint64* startNs) {
+  StubHttpServer stub(StubHttpServer::Threading::OwnThread);
+  stub.setRecordDetails(false);
+  stub.listen();
+  TaskFixture f;
+  f.settings.check_whois = false;
+  setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
+  if (!ValidateTask(f.w)) {
+    std::fprintf(stderr, "task refused: %s\n", qPrintable(f.prompter.messages().join('|')));
+    return {};
+  }
+  f.w.send_mode = 1;
+  f.w.time_base = f.w.run_start = platform::now();
+  f.w.duration_s = f.w.durationFromWindow();
+  BuildVariableTables(f.w);
+  *startNs = StubHttpServer::monotonicNs();
+  SendFormLoop(f.w);
+  waitForRequestsInFlight(5000);
+  return stub.arrivalTimesNs();
+}
+
+QList<qint64> runHeadless(int seconds, int perSecond, const QTemporaryDir& dir) {
+  StubHttpServer stub(StubHttpServer::Threading::OwnThread);
+  stub.setRecordDetails(false);
+  stub.listen();
+  const QString taskPath = dir.filePath(QStringLiteral("pacing.txt"));
+  const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
+  {
+    TaskFixture f;
+    setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
+    QString error;
+    if (!writeTaskFile(f.w, taskPath, &error)) {
+      std::fprintf(stderr, "task file: %s\n", qPrintable(error));
+      return {};
+    }
+  }
+  QFile ini(iniPath);
+  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+  ini.write("[option]\r\ncheck_whois=0\r\n");
+  ini.close();
+  QProcess runner;
+  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
+  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
+  runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
+  runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
+  runner.start();
+  if (!runner.waitForFinished(seconds * 1000 + 60000) || runner.exitCode() != 0) {
+    std::fprintf(stderr, "runner failed (exit %d)\n", runner.exitCode());
+    return {};
+  }
+  return stub.arrivalTimesNs();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const int perSecond = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+  if (!frequenceEntries().contains(QString::number(perSecond))) {
+    std::fprintf(stderr, "PER_SECOND must be an entry of the frequency list\n");
+    return 64;
+  }
+  const double intervalMs = 1000.0 / perSecond;
+  QTemporaryDir dir;
+  std::printf("pacing: %d requests per second for %d s (due every %.3f ms), asynchronous, "
+              "no display\n", perSecond, seconds, intervalMs);
+
+  qint64 start = 0;
+  const QList<qint64> inProcess = runInProcess(seconds, perSecond, &start);
+  report("in-process (from the call)", inProcess, start, intervalMs);
+  if (!inProcess.isEmpty())
+    report("in-process (from the 1st arrival)", inProcess, inProcess.first(), intervalMs);
+  const QList<qint64> headless = runHeadless(seconds, perSecond, dir);
+  if (!headless.isEmpty())
+    report("headless (from the 1st arrival)", headless, headless.first(), intervalMs);
+  std::printf("target: every request within 2 ms of its due time\n");
+  return inProcess.isEmpty() ? 1 : 0;
+}
