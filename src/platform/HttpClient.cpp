@@ -219,7 +219,7 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->error);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(kMaxRequestLifetimeMs));
+  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
@@ -350,6 +350,8 @@ bool waitForHttpTransfers(int timeoutMs) {
   wait.wakeOn(&engine, &HttpEngine::transferDone);
   return wait.run([&engine] { return engine.inFlight() == 0; }, timeoutMs);
 }
+
+void setRequestLifetimeForTests(int ms) { HttpEngine::instance().setLifetimeMs(ms); }
 
 void addTrustedCaFileForTests(const QString& pemPath) {
   QByteArray bundle;

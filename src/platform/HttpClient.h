@@ -79,6 +79,9 @@ int httpTransfersInFlight();
 // passed; true when none is left.
 bool waitForHttpTransfers(int timeoutMs);
 
+// Tests only: a shorter lifetime than kMaxRequestLifetimeMs (0 restores it).
+void setRequestLifetimeForTests(int ms);
+
 // Tests only: trust this PEM file in addition to the system store (an empty
 // path goes back to the system store alone).
 void addTrustedCaFileForTests(const QString& pemPath);

@@ -47,6 +47,7 @@ class HttpEngine : public QObject {
 
   int inFlight() const { return static_cast<int>(transfers_.size()); }
   void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
+  void setLifetimeMs(int ms) { lifetime_ms_ = ms > 0 ? ms : kMaxRequestLifetimeMs; }
 
  signals:
   void transferDone();
@@ -78,6 +79,7 @@ class HttpEngine : public QObject {
   std::vector<CURL*> idle_easy_;
   QByteArray extra_ca_;
   QByteArray no_proxy_;
+  int lifetime_ms_ = kMaxRequestLifetimeMs;
 };
 
 }  // namespace platform

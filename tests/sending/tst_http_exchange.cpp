@@ -70,6 +70,7 @@ class TestHttpExchange : public QObject {
   void displayLimitOnlyOnSuccess_data();
   void displayLimitOnlyOnSuccess();
   void reopeningAbandonsReleasingDoesNot();
+  void unobservedRequestsHaveABoundedLife();
   void connectionsAreReusedAndParallel();
 };
 
@@ -361,6 +362,29 @@ void TestHttpExchange::reopeningAbandonsReleasingDoesNot() {
   QVERIFY2(t.elapsed() >= 250, qPrintable(QString::number(t.elapsed())));
   QCOMPARE(stub.requestCount(), 2);
   QCOMPARE(stub.requests()[1].target, QByteArray("/2"));
+}
+
+// A registrar that never answers cannot keep released requests (and their
+// connections) forever: each ends after the lifetime bound.
+void TestHttpExchange::unobservedRequestsHaveABoundedLife() {
+  StubHttpServer stub;
+  QVERIFY(stub.listen());
+  stub.setReply(reply(200, "never", 0, Behaviour::NeverAnswer));
+  platform::setRequestLifetimeForTests(300);
+  RequestRing ring(3);
+  for (int i = 0; i < 3; ++i) {
+    ring.slot(i)->open(QStringLiteral("POST"), stub.url(), true);
+    ring.slot(i)->send("a=1");
+  }
+  ring.release();
+  QVERIFY(stub.waitForRequests(3, 2000));
+  QCOMPARE(platform::httpTransfersInFlight(), 3);
+  QElapsedTimer t;
+  t.start();
+  const bool drained = platform::waitForHttpTransfers(3000);
+  platform::setRequestLifetimeForTests(0);
+  QVERIFY(drained);
+  QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
 }
 
 // Keep-alive for requests one after the other; a new connection for each
