@@ -372,9 +372,17 @@ void addTrustedCaFileForTests(const QString& pemPath) {
 QByteArray normalizeUrl(const QString& url) {
   static const char kHex[] = "0123456789ABCDEF";
   const QByteArray utf8 = url.toUtf8();
-  QByteArray out;
+  // The host stays as typed (libcurl turns an international name into its
+  // ASCII form); only what follows it is escaped.
+  qsizetype from = 0;
+  if (const qsizetype scheme = utf8.indexOf("://"); scheme >= 0) {
+    from = scheme + 3;
+    while (from < utf8.size() && !std::strchr("/?#", utf8[from])) ++from;
+  }
+  QByteArray out = utf8.left(from);
   out.reserve(utf8.size());
-  for (char c : utf8) {
+  for (qsizetype i = from; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     const auto b = static_cast<unsigned char>(c);
     if (b <= 0x20 || b >= 0x7F || std::strchr("<>\"\\^`{|}", c)) {
       out += '%';

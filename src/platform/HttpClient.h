@@ -87,7 +87,8 @@ void setRequestLifetimeForTests(int ms);
 void addTrustedCaFileForTests(const QString& pemPath);
 
 // Escapes what cannot stand in a URL as typed (blanks, controls, non-ASCII as
-// UTF-8, and "<>\"\\^`{|}"), leaving existing %-escapes and the rest as is.
+// UTF-8, and "<>\"\\^`{|}") after the host, leaving existing %-escapes, the
+// host and the rest as they are.
 QByteArray normalizeUrl(const QString& url);
 
 }  // namespace platform

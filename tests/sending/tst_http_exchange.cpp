@@ -72,6 +72,8 @@ class TestHttpExchange : public QObject {
   void reopeningAbandonsReleasingDoesNot();
   void unobservedRequestsHaveABoundedLife();
   void connectionsAreReusedAndParallel();
+  void urlsAsTyped_data();
+  void urlsAsTyped();
 };
 
 void TestHttpExchange::replies_data() {
@@ -418,6 +420,29 @@ void TestHttpExchange::connectionsAreReusedAndParallel() {
   // behind them: two rounds of 300 ms, not seventy.
   QCOMPARE(stub.connectionCount(), 64);
   QVERIFY2(ms >= 590 && ms < 1500, qPrintable(QString::number(ms)));
+}
+
+void TestHttpExchange::urlsAsTyped_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QByteArray>("sent");
+  QTest::newRow("plain") << QStringLiteral("http://h:8/r?a=1&b=%41#f")
+                         << QByteArray("http://h:8/r?a=1&b=%41#f");
+  QTest::newRow("blank and Chinese in the query")
+      << QStringLiteral("http://h/r?d=你 好") << QByteArray("http://h/r?d=%E4%BD%A0%20%E5%A5%BD");
+  QTest::newRow("unsafe marks") << QStringLiteral("http://h/a|b{c}\\\"")
+                                << QByteArray("http://h/a%7Cb%7Bc%7D%5C%22");
+  QTest::newRow("international host kept") << QStringLiteral("http://例子.cn/注册")
+                                           << QByteArray("http://\xE4\xBE\x8B\xE5\xAD\x90.cn/"
+                                                         "%E6%B3%A8%E5%86%8C");
+  QTest::newRow("no scheme") << QStringLiteral("h/a b") << QByteArray("h/a%20b");
+}
+
+// What the template mode puts into a URL without UTF-8 sending reaches the
+// registrar escaped as a browser would, not refused.
+void TestHttpExchange::urlsAsTyped() {
+  QFETCH(QString, typed);
+  QFETCH(QByteArray, sent);
+  QCOMPARE(platform::normalizeUrl(typed), sent);
 }
 
 QTEST_GUILESS_MAIN(TestHttpExchange)
