@@ -374,8 +374,11 @@ void WhoisMonitorTest::lateVerdictDuringPause() {
   QVERIFY2(registeredAfter > 1.4 && registeredAfter < 2.0, qPrintable(QString::number(registeredAfter)));
   const double cycleGap = (q[1].arrivalNs - q[0].arrivalNs) / 1e9;
   QVERIFY2(cycleGap > 4.0 && cycleGap < 5.3, qPrintable(QString::number(cycleGap)));
+  // The run is stopped as soon as the second query arrives; a stop before any
+  // of its reply came in logs that query as unclear.
   const QStringList results = whoisResults(c.f.view);
-  QCOMPARE(results.size(), 1);
+  QVERIFY2(results.size() == 1 || (results.size() == 2 && results[1].endsWith(whois::kUnclear)),
+           qPrintable(results.join(u'|')));
   QVERIFY(results[0].endsWith(QStringLiteral(" 域名 a.com") + whois::kDeleted));
 }
 
