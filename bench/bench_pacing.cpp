@@ -2,9 +2,13 @@
 // (asynchronous, nothing displayed). Request n is due (n - 1) x 5 ms after the
 // start; this prints how late each one arrived at the registrar stub (max,
 // p99, p50), in this process through SendFormLoop and through the headless
-// runner (`zembrin catch TASK --settings INI`, check_whois=0). The in-process
-// start is the moment SendFormLoop is called; for the runner, whose start is
-// not visible from here, the first request's arrival.
+// runner (`zembrin catch TASK --settings INI`, check_whois=0).
+//
+// The run's clock starts inside the sender, after it has set up its request
+// ring, so its origin is not visible from here. Two bases are printed: the
+// moment SendFormLoop is called (in-process only; it adds the set-up time to
+// every figure), and the best-case origin, the earliest arrival minus its due
+// offset (lateness relative to the most punctual request).
 //
 //   bench_pacing [SECONDS [PER_SECOND]]      defaults: 10 s, 200 per second
 #include <QCoreApplication>
@@ -41,6 +45,13 @@ double percentile(QList<double> v, double p) {
   const qsizetype i =
       std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0, v.size() - 1);
   return v[i];
+}
+
+qint64 bestCaseOrigin(const QList<qint64>& arrivals, double intervalMs) {
+  qint64 origin = arrivals.isEmpty() ? 0 : arrivals.first();
+  for (qsizetype n = 0; n < arrivals.size(); ++n)
+    origin = std::min(origin, arrivals[n] - qint64(double(n) * intervalMs * 1e6));
+  return origin;
 }
 
 void report(const char* how, const QList<qint64>& arrivals, qint64 startNs, double intervalMs) {
@@ -142,11 +153,11 @@ int main(int argc, char** argv) {
   qint64 start = 0;
   const QList<qint64> inProcess = runInProcess(seconds, perSecond, &start);
   report("in-process (from the call)", inProcess, start, intervalMs);
-  if (!inProcess.isEmpty())
-    report("in-process (from the 1st arrival)", inProcess, inProcess.first(), intervalMs);
+  report("in-process (best-case origin)", inProcess, bestCaseOrigin(inProcess, intervalMs),
+         intervalMs);
   const QList<qint64> headless = runHeadless(seconds, perSecond, dir);
-  if (!headless.isEmpty())
-    report("headless (from the 1st arrival)", headless, headless.first(), intervalMs);
+  report("headless (best-case origin)", headless, bestCaseOrigin(headless, intervalMs),
+         intervalMs);
   std::printf("target: every request within 2 ms of its due time\n");
   return inProcess.isEmpty() ? 1 : 0;
 }

@@ -29,3 +29,29 @@ class PacingClock {
  private:
   QElapsedTimer timer_;
 };
+
+class QSocketNotifier;
+
+// Wakes the event loop at a moment to the microsecond: a Linux timerfd on the
+// monotonic clock watched by a QSocketNotifier. A QTimer counts whole
+// milliseconds from the moment it is started, so a due time falling between
+// two of them would be met up to a millisecond late.
+class PreciseAlarm {
+ public:
+  PreciseAlarm();
+  ~PreciseAlarm();
+  PreciseAlarm(const PreciseAlarm&) = delete;
+  PreciseAlarm& operator=(const PreciseAlarm&) = delete;
+
+  bool isValid() const { return notifier_ != nullptr; }
+  QSocketNotifier* notifier() const { return notifier_; }
+  // Rings once, delayMs from now (fractions count).
+  void arm(double delayMs);
+  void disarm();
+  // Takes the ring off the descriptor; true when it had rung.
+  bool acknowledge();
+
+ private:
+  int fd_ = -1;
+  QSocketNotifier* notifier_ = nullptr;
+};

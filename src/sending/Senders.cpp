@@ -1,6 +1,7 @@
 #include "sending/Senders.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <cmath>
 
 #include "app/TaskWindow.h"
@@ -55,12 +56,27 @@ int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int en
 
 // Blocks in the event loop until the clock reaches dueMs, or the run flag
 // leaves 1; no spinning.
-void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs) {
-  const qint64 waitMs = static_cast<qint64>(std::ceil(dueMs - clock.elapsedMs()));
-  if (waitMs <= 0) return;
+void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs, PreciseAlarm& alarm) {
+  const double remainingMs = dueMs - clock.elapsedMs();
+  if (remainingMs <= 0) return;
   platform::EventWait wait;
+  if (!alarm.isValid()) {
+    wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+    wait.run([&w] { return w.int_start() != 1; }, static_cast<qint64>(std::ceil(remainingMs)));
+    return;
+  }
+  bool rang = false;
+  // Connected before the wait's own wake-up, so the ring is taken first.
+  const QMetaObject::Connection ring = QObject::connect(
+      alarm.notifier(), &QSocketNotifier::activated, [&alarm, &rang] { rang |= alarm.acknowledge(); });
+  wait.wakeOn(alarm.notifier(), &QSocketNotifier::activated);
   wait.wakeOn(&w, &TaskWindow::runFlagChanged);
-  wait.run([&w] { return w.int_start() != 1; }, waitMs);
+  alarm.arm(remainingMs);
+  // The timer limit is only a safety net behind the alarm.
+  wait.run([&] { return rang || w.int_start() != 1; },
+           static_cast<qint64>(std::ceil(remainingMs)) + 20);
+  QObject::disconnect(ring);
+  alarm.disarm();
 }
 
 }  // namespace
@@ -177,6 +193,7 @@ void SendFormLoop(TaskWindow& w) {
   // finer reading of the same monotonic clock started with it.
   CStopWatch watch;
   const PacingClock clock;
+  PreciseAlarm alarm;
   double lastEventsMs = 0;
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;
@@ -187,7 +204,8 @@ void SendFormLoop(TaskWindow& w) {
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
     if (count > 0 && !schedule.isDue(clock.elapsedMs())) {
-      waitUntil(w, clock, std::min(schedule.dueMs(), static_cast<double>(durationMs + 1)));
+      waitUntil(w, clock, std::min(schedule.dueMs(), static_cast<double>(durationMs + 1)),
+                alarm);
       continue;
     }
     view.setText(Ctl::Label1, kStatusSending);
