@@ -84,6 +84,7 @@ class TestSendLoop : public QObject {
   void normalRegistrationSendsOneAndShowsIt();
   void pacingFivePerSecondForTwoSeconds();
   void lateRequestsGoOutWithoutPause();
+  void stopDuringTheLoop_data();
   void stopDuringTheLoop();
   void linesUsedInTurn();
   void whoisTriggeredSendUsesTheReportedLine_data();
@@ -173,18 +174,33 @@ void TestSendLoop::lateRequestsGoOutWithoutPause() {
   }
 }
 
+void TestSendLoop::stopDuringTheLoop_data() {
+  QTest::addColumn<QString>("perSecond");
+  QTest::addColumn<int>("replyMs");
+  QTest::addColumn<int>("stopAtMs");
+  QTest::addColumn<int>("requests");
+  QTest::addColumn<QString>("lastReply");
+  QTest::newRow("in a reply wait") << "0" << 300 << 700 << 3 << QStringLiteral("连接超时！");
+  QTest::newRow("in the pause before a due time") << "2" << 0 << 200 << 1 << QStringLiteral("OK");
+}
+
 void TestSendLoop::stopDuringTheLoop() {
+  QFETCH(QString, perSecond);
+  QFETCH(int, replyMs);
+  QFETCH(int, stopAtMs);
+  QFETCH(int, requests);
+  QFETCH(QString, lastReply);
   Loop t;
-  t.setRate(QStringLiteral("0"), QStringLiteral("30"));
-  t.setReply("OK", 300);
+  t.setRate(perSecond, QStringLiteral("30"));
+  t.setReply("OK", replyMs);
   t.prepare(1);
-  QTimer::singleShot(700, &t.w, [&t] { t.w.regstop_Click(); });
+  QTimer::singleShot(stopAtMs, &t.w, [&t] { t.w.regstop_Click(); });
   QElapsedTimer clock;
   clock.start();
   SendFormLoop(t.w);
-  QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
-  QCOMPARE(t.registrar.requestCount(), 3);  // at 0, 300 and 600 ms
-  QVERIFY(t.view.text(Ctl::regresult).endsWith(QStringLiteral("连接超时！") + kGap));
+  QVERIFY2(clock.elapsed() < stopAtMs + 100, qPrintable(QString::number(clock.elapsed())));
+  QCOMPARE(t.registrar.requestCount(), requests);
+  QVERIFY(t.view.text(Ctl::regresult).endsWith(lastReply + kGap));
   QCOMPARE(t.view.text(Ctl::Label1), QStringLiteral("状态：任务完成"));
   QCOMPARE(t.prompter.messages(), QStringList{"操作完成！"});
   QCOMPARE(t.w.int_start(), 0);
