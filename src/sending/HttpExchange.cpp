@@ -59,10 +59,6 @@ void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& sl
   TaskView& view = w.view;
   const QString body = w.url_template_mode ? QString() : w.reg.Form;
 
-  if (showSent)
-    appendLog(view, Ctl::regsend,
-              w.url_template_mode ? QStringLiteral("GET:") + w.request_url : body);
-
   const bool async = view.index(Ctl::radio_post_type) == 1;
   const QString method =
       view.index(Ctl::radio_send_type) == 0 ? QStringLiteral("GET") : QStringLiteral("POST");
@@ -71,6 +67,11 @@ void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& sl
                          QStringLiteral("application/x-www-form-urlencoded"));
   slot->setRequestHeader(QStringLiteral("If-Modified-Since"), QStringLiteral("0"));
   slot->send(body.toUtf8());
+  // The request is on the wire before the window shows it: a log box can
+  // take longer to lay out than the request takes to reach the registrar.
+  if (showSent)
+    appendLog(view, Ctl::regsend,
+              w.url_template_mode ? QStringLiteral("GET:") + w.request_url : body);
   view.setText(Ctl::reg_send, QStringLiteral("发送表单数量：") + QString::number(captionCount));
 
   const int timeoutS = view.text(Ctl::time_out).toInt();

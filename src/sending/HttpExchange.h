@@ -40,8 +40,8 @@ bool showSentFor(const TaskWindow& w, qint32 countInRun, bool sendFormLoop);
 bool awaitReplyFor(const TaskWindow& w, qint32 countInRun);
 
 // One exchange on the window's built request (w.request_url, w.reg.Form):
-// shows it when showSent, sends it on slot with the two headers, sets the
-// reg_send caption to captionCount, then, when awaitReply, waits for the
+// sends it on slot with the two headers, shows it when showSent (right after
+// it went out), sets the reg_send caption to captionCount, then, when awaitReply, waits for the
 // reply within the time-out and appends the outcome to regresult.
 // Synchronous mode (radio_post_type 0) waits for the reply even when nothing
 // is shown; the window's events keep running during every wait.
