@@ -15,8 +15,11 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
       settings(settings),
       settingsDialog(settingsDialog),
       settingsPath(std::move(settingsPath)) {
+  // Precise: a coarse timer may fire up to 5% early, which would count whole
+  // seconds wrongly and end runs early.
+  for (QTimer* t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5, &Timer6})
+    t->setTimerType(Qt::PreciseTimer);
   Timer1.setInterval(1000);
-  Timer2.setTimerType(Qt::PreciseTimer);
   Timer3.setInterval(1000);
   Timer4.setInterval(200);
   Timer5.setInterval(1000);
