@@ -160,13 +160,11 @@ void TaskWindow::Timer3_Timer() {
   }
 }
 
-// The catch-up send. It sends only while the run is still active: the tick
-// sender raises the run flag itself, so a stop pressed in the 200 ms before
-// this tick would otherwise be undone.
+// The catch-up send (the tick sender itself keeps a stop pressed meanwhile).
 void TaskWindow::Timer4_Timer() {
   Timer4.stop();
   Timer2.stop();
-  if (tick_state == kTickIdle && int_start() == 1) SendFormOnTick(*this);
+  if (tick_state == kTickIdle) SendFormOnTick(*this);
   Timer2.start();
 }
 
