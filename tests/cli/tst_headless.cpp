@@ -2,6 +2,7 @@
 #include <csignal>
 
 #include "support/StubHttpServer.h"
+#include "support/StubWhoisServer.h"
 
 namespace {
 struct Run {
@@ -148,6 +149,30 @@ class HeadlessTest : public QObject {
     QVERIFY(QDateTime::currentDateTime() >= at);
     QVERIFY2(r.err.contains(QStringLiteral("[status] 状态：定时等待中......")), qPrintable(r.err));
     QVERIFY(r.err.contains(QStringLiteral("[message] 操作完成！")));
+  }
+
+  // The catch with WHOIS: the deleted domain is registered, the renewed one
+  // given up, and the run ends by itself when nothing is left to watch.
+  void whoisCatchRegistersTheDeletedDomain() {
+    Headless h;
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(whois.listen());
+    whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+    whois.setScript("b.com", StubWhoisServer::reply("Expiration Date: 2099-01-01T00:00:00Z\r\n"));
+    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_no=1\r\n"
+                                   "whois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
+                        .arg(whois.port())
+                        .toUtf8());
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com", "b.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("catch"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(h.registrar.requestCount(), 1);
+    QCOMPARE(h.registrar.requests()[0].body, QByteArray("user=bob&domain=a.com"));
+    QVERIFY2(r.out.contains(QStringLiteral(" Sending Whois data: a.com")), qPrintable(r.out));
+    QVERIFY(r.out.contains(QStringLiteral(" 域名 a.com 已删除，开始抢注！")));
+    QVERIFY(r.out.contains(QStringLiteral(" 域名 b.com 已被注册，放弃注册此域名！")));
+    QVERIFY(r.out.contains(QStringLiteral("[sent] user=bob&domain=a.com")));
+    QVERIFY2(r.err.contains(QStringLiteral("[message] 操作完成！")), qPrintable(r.err));
   }
 
   void timedCatchInThePastIsRefused() {
