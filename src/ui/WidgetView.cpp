@@ -37,7 +37,51 @@ void setTextColour(QWidget* w, const QColor& colour) {
 
 }  // namespace
 
-WidgetView::WidgetView() = default;
+WidgetView::WidgetView() {
+  flushTimer_.setSingleShot(true);
+  QObject::connect(&flushTimer_, &QTimer::timeout, [this] { flush(); });
+}
+
+// The log boxes and the status labels change during runs; the other controls
+// change only between them.
+bool WidgetView::deferred(Ctl c) const {
+  const CtlKind kind = controlInfo(c).kind;
+  return c == Ctl::regsend || c == Ctl::regresult || kind == CtlKind::Label;
+}
+
+// Applied at most every 40 ms: often enough to look live, and seldom enough
+// that laying out a log box rarely stands between a WHOIS reply and its
+// registration request.
+void WidgetView::schedule() {
+  if (!flushTimer_.isActive()) flushTimer_.start(40);
+}
+
+void WidgetView::flush() {
+  flushTimer_.stop();
+  for (const ControlInfo& c : allControls()) flush(c.id);
+}
+
+void WidgetView::flush(Ctl c) const {
+  Pending& p = pending_[static_cast<int>(c)];
+  if (p.hasLabel) {
+    if (auto* l = qobject_cast<QLabel*>(widget(c))) l->setText(p.label);
+    p.hasLabel = false;
+    p.label.clear();
+  }
+  QPlainTextEdit* a = area(c);
+  if (!a) return;
+  if (!p.append.isEmpty()) {
+    QTextCursor end(a->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(toWidget(p.append));
+    p.append.clear();
+  }
+  if (p.scroll) {
+    QScrollBar* bar = a->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    p.scroll = false;
+  }
+}
 
 void WidgetView::bind(Ctl c, QWidget* widget) { widgets_[static_cast<int>(c)] = widget; }
 
@@ -52,6 +96,9 @@ QColor WidgetView::normalTextColour() { return QColor(Qt::black); }
 QPlainTextEdit* WidgetView::area(Ctl c) const { return qobject_cast<QPlainTextEdit*>(widget(c)); }
 
 QString WidgetView::text(Ctl c) const {
+  const Pending& p = pending_[static_cast<int>(c)];
+  if (p.hasLabel) return p.label;
+  if (!p.append.isEmpty()) flush(c);
   QWidget* w = widget(c);
   if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
   if (auto* a = qobject_cast<QPlainTextEdit*>(w)) return fromDocument(a->document());
@@ -67,6 +114,14 @@ QString WidgetView::text(Ctl c) const {
 
 void WidgetView::setText(Ctl c, const QString& text) {
   QWidget* w = widget(c);
+  Pending& p = pending_[static_cast<int>(c)];
+  p.append.clear();
+  if (qobject_cast<QLabel*>(w)) {
+    p.hasLabel = true;
+    p.label = text;
+    schedule();
+    return;
+  }
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setText(text);
     e->setCursorPosition(0);  // show the start of a long URL, not its end
@@ -85,13 +140,17 @@ int WidgetView::textLength(Ctl c) const {
   if (QPlainTextEdit* a = area(c)) {
     // Without building the text: every character, and CR LF for each break.
     const QTextDocument* doc = a->document();
-    return doc->characterCount() - 1 + doc->blockCount() - 1;
+    return doc->characterCount() - 1 + doc->blockCount() - 1 +
+           static_cast<int>(pending_[static_cast<int>(c)].append.size());
   }
   return text(c).size();
 }
 
 void WidgetView::appendText(Ctl c, const QString& text) {
-  if (QPlainTextEdit* a = area(c)) {
+  if (area(c) && deferred(c)) {
+    pending_[static_cast<int>(c)].append += text;
+    schedule();
+  } else if (QPlainTextEdit* a = area(c)) {
     QTextCursor end(a->document());
     end.movePosition(QTextCursor::End);
     end.insertText(toWidget(text));
@@ -101,7 +160,10 @@ void WidgetView::appendText(Ctl c, const QString& text) {
 }
 
 void WidgetView::scrollToEnd(Ctl c) {
-  if (QPlainTextEdit* a = area(c)) {
+  if (area(c) && deferred(c)) {
+    pending_[static_cast<int>(c)].scroll = true;
+    schedule();
+  } else if (QPlainTextEdit* a = area(c)) {
     QScrollBar* bar = a->verticalScrollBar();
     bar->setValue(bar->maximum());
   }

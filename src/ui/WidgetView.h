@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QTimer>
 #include <array>
 
 #include "app/TaskView.h"
@@ -8,8 +9,11 @@ class QButtonGroup;
 class QPlainTextEdit;
 class QWidget;
 
-// The task window's controls as the flows see them: every call goes straight
-// to the bound widget, so what the user sees is what the logic reads.
+// The task window's controls as the flows see them: every call goes to the
+// bound widget, so what the user sees is what the logic reads. Log appends
+// and label texts are applied from the event loop, in order: laying out a
+// long log box takes longer than a registration request takes to reach the
+// registrar, and the request must not wait for it. Reads see pending changes.
 class WidgetView : public TaskView {
  public:
   WidgetView();
@@ -21,6 +25,9 @@ class WidgetView : public TaskView {
   void bindOptions(Ctl group, QButtonGroup* buttons);
   QWidget* widget(Ctl c) const { return widgets_[static_cast<int>(c)]; }
   QButtonGroup* options(Ctl group) const { return groups_[static_cast<int>(group)]; }
+
+  // Applies every pending log append and label text now.
+  void flush();
 
   // The colour of a hint and of typed text.
   static QColor hintTextColour();
@@ -49,7 +56,18 @@ class WidgetView : public TaskView {
   void setHintColour(Ctl box, bool hint) override;
 
  private:
+  struct Pending {
+    QString append;   // text for a log box, CR LF as the logic writes it
+    bool scroll = false;
+    bool hasLabel = false;
+    QString label;
+  };
   QPlainTextEdit* area(Ctl c) const;
+  bool deferred(Ctl c) const;
+  void schedule();
+  void flush(Ctl c) const;
   std::array<QWidget*, kControlCount> widgets_{};
+  mutable std::array<Pending, kControlCount> pending_{};
+  QTimer flushTimer_;
   std::array<QButtonGroup*, kControlCount> groups_{};
 };

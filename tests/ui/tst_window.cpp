@@ -576,6 +576,27 @@ class WindowTest : public QObject {
     QCOMPARE(bar->value(), bar->maximum());
   }
 
+  // A run's log lines and status texts reach the widgets from the event loop,
+  // so a request never waits for a log box's layout; reads see them at once
+  // and the widgets end up showing the same entries in the same order.
+  void logAndStatusAreAppliedFromTheEventLoop() {
+    Started s;
+    TaskView& v = s.task().view;
+    auto* log = s.get<QPlainTextEdit>(Ctl::regsend);
+    appendLog(v, Ctl::regsend, QStringLiteral("a=1"));
+    v.setText(Ctl::Label1, QStringLiteral("状态：发送数据中......"));
+    appendLog(v, Ctl::regsend, QStringLiteral("a=2"));
+    QVERIFY(log->document()->isEmpty());
+    QCOMPARE(s.get<QLabel>(Ctl::Label1)->text(), QStringLiteral("状态：停止"));
+    QCOMPARE(v.textLength(Ctl::regsend), 2 * QStringLiteral("a=1\r\n\r\n\r\n").size());
+    QCOMPARE(v.text(Ctl::Label1), QStringLiteral("状态：发送数据中......"));
+
+    QTRY_COMPARE(log->toPlainText(), QStringLiteral("a=1\n\n\na=2\n\n\n"));
+    QCOMPARE(s.get<QLabel>(Ctl::Label1)->text(), QStringLiteral("状态：发送数据中......"));
+    v.setText(Ctl::regsend, QString());  // emptying drops nothing pending later
+    QCOMPARE(v.text(Ctl::regsend), QString());
+  }
+
   // Renders the window as the user sees it; with ZEMBRIN_SCREENSHOT set, the
   // picture is saved there (docs/window.png is made this way under Xvfb).
   void windowRenders() {
