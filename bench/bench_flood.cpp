@@ -17,7 +17,7 @@
 #include "sending/Senders.h"
 #include "support/StubHttpServer.cpp"
 #include "support/TaskFixture.h"
-#include "task/TaskFile.h"
+#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
 
@@ -89,32 +89,10 @@ double runHeadless(int seconds, const QTemporaryDir& dir) {
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
   stub.setRecordDetails(false);
   stub.listen();
-  const QString taskPath = dir.filePath(QStringLiteral("flood.txt"));
-  const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
-  {
-    TaskFixture f;
-    setUpTask(f, stub.url(QStringLiteral("/reg")), seconds);
-    QString error;
-    if (!writeTaskFile(f.w, taskPath, &error)) {
-      std::fprintf(stderr, "task file: %s\n", qPrintable(error));
-      return 0;
-    }
-  }
-  QFile ini(iniPath);
-  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
-  ini.write("[option]\r\ncheck_whois=0\r\n");
-  ini.close();
-
-  QProcess runner;
-  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
-  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
-  runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
-  runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
-  runner.start();
-  if (!runner.waitForFinished(seconds * 1000 + 60000) || runner.exitCode() != 0) {
-    std::fprintf(stderr, "runner failed (exit %d)\n", runner.exitCode());
+  TaskFixture f;
+  setUpTask(f, stub.url(QStringLiteral("/reg")), seconds);
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\n", dir, seconds * 1000 + 60000))
     return 0;
-  }
   const QList<qint64> at = stub.arrivalTimesNs();
   if (at.isEmpty()) return 0;
   return arrivalsWithin(stub, at.first(), seconds) / double(seconds);

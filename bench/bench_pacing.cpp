@@ -13,7 +13,6 @@
 //   bench_pacing [SECONDS [PER_SECOND]]      defaults: 10 s, 200 per second
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -23,7 +22,7 @@
 #include "sending/Senders.h"
 #include "support/StubHttpServer.cpp"
 #include "support/TaskFixture.h"
-#include "task/TaskFile.h"
+#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
 
@@ -107,31 +106,10 @@ QList<qint64> runHeadless(int seconds, int perSecond, const QTemporaryDir& dir) 
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
   stub.setRecordDetails(false);
   stub.listen();
-  const QString taskPath = dir.filePath(QStringLiteral("pacing.txt"));
-  const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
-  {
-    TaskFixture f;
-    setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
-    QString error;
-    if (!writeTaskFile(f.w, taskPath, &error)) {
-      std::fprintf(stderr, "task file: %s\n", qPrintable(error));
-      return {};
-    }
-  }
-  QFile ini(iniPath);
-  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-  ini.write("[option]\r\ncheck_whois=0\r\n");
-  ini.close();
-  QProcess runner;
-  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
-  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
-  runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
-  runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
-  runner.start();
-  if (!runner.waitForFinished(seconds * 1000 + 60000) || runner.exitCode() != 0) {
-    std::fprintf(stderr, "runner failed (exit %d)\n", runner.exitCode());
+  TaskFixture f;
+  setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\n", dir, seconds * 1000 + 60000))
     return {};
-  }
   return stub.arrivalTimesNs();
 }
 

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -23,7 +22,7 @@
 #include "support/StubHttpServer.cpp"
 #include "support/StubWhoisServer.cpp"
 #include "support/TaskFixture.h"
-#include "task/TaskFile.h"
+#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "ui/MainWindow.h"
 #include "whois/Monitor.h"
@@ -160,39 +159,17 @@ QList<double> runHeadless(int domains, const QTemporaryDir& dir, int* missing) {
   whoisStub.listen();
   whoisStub.setDefaultScript(StubWhoisServer::reply("No match for \"X.COM\".\r\n"));
 
-  const QString taskPath = dir.filePath(QStringLiteral("catch.txt"));
-  const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
-  {
-    TaskFixture f;
-    setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
-    QString error;
-    if (!writeTaskFile(f.w, taskPath, &error)) {
-      std::fprintf(stderr, "task file: %s\n", qPrintable(error));
-      return {};
-    }
-  }
-  QFile ini(iniPath);
-  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+  TaskFixture f;
+  setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
   const ServerRow row = whoisRow(whoisStub.port());
-  ini.write(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nsave_log=0\r\n"
-                           "whois_time=0\r\nwhois_timeout=5\r\nwhois_time2=0\r\nwhois_no=1\r\n"
-                           "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
-                .arg(row.suffixes, row.server, row.port, row.deleted_mark, row.expiry_head,
-                     row.expiry_tail)
-                .toLatin1());
-  ini.close();
-
-  QProcess runner;
-  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
-  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
-  runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
-  runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
-  runner.start();
-  if (!runner.waitForFinished(300000) || runner.exitCode() != 0) {
-    QFile err(dir.filePath(QStringLiteral("stderr.txt")));
-    err.open(QIODevice::ReadOnly);
-    std::fprintf(stderr, "runner failed (exit %d): %s\n", runner.exitCode(), err.readAll().constData());
-  }
+  const QByteArray ini =
+      QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nsave_log=0\r\n"
+                     "whois_time=0\r\nwhois_timeout=5\r\nwhois_time2=0\r\nwhois_no=1\r\n"
+                     "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
+          .arg(row.suffixes, row.server, row.port, row.deleted_mark, row.expiry_head,
+               row.expiry_tail)
+          .toLatin1();
+  runHeadlessCatch(f.w, ini, dir, 300000);
   registrar.waitForRequests(domains, 5000);
   return reactions(whoisStub, registrar, missing);
 }

@@ -72,6 +72,13 @@ namespace texts {
 inline const QString kApiHint = QStringLiteral("变量名用{{{var}}}包含");
 inline const QString kMd5Hint = QStringLiteral("多个变量名之间用半角加号“+”分隔");
 inline const QString kTimeFormatUnix = QStringLiteral("Unix timestamp");
+// Texts every kind of run ends with.
+inline const QString kStatusDone = QStringLiteral("状态：任务完成");
+inline const QString kRemainingPrefix = QStringLiteral("任务剩余时间：");
+inline const QString kDoneMessage = QStringLiteral("操作完成！");
+// tick_state: a tick send is running, or none is.
+inline const QString kTickSending = QStringLiteral("start");
+inline const QString kTickIdle = QStringLiteral("end");
 }  // namespace texts
 
 // Captions of the option buttons of a group, in index order.

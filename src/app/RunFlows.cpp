@@ -12,9 +12,8 @@
 #include "whois/Monitor.h"
 
 namespace {
-const QString kTickSending = QStringLiteral("start");
-const QString kTickIdle = QStringLiteral("end");
-const QString kDoneMessage = QStringLiteral("操作完成！");
+using texts::kTickIdle;
+using texts::kTickSending;
 
 qint64 floorDiv(qint64 a, qint64 b) {
   return static_cast<qint64>(std::floor(static_cast<double>(a) / static_cast<double>(b)));
@@ -39,6 +38,12 @@ QDateTime parseLocalDateTime(const QString& text) {
 
 qint32 TaskWindow::durationFromWindow() const {
   return view.text(Ctl::reg_second).toInt() * secondsPerUnit(view.text(Ctl::send_time));
+}
+
+float TaskWindow::intervalFromWindow() const {
+  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
+  const float unit = static_cast<float>(secondsPerUnit(view.text(Ctl::send_interval)));
+  return (perUnit > 0 ? unit / static_cast<float>(perUnit) : -1.0f) * 1000.0f;
 }
 
 QString TaskWindow::countdownText(qint64 s) {
@@ -84,10 +89,7 @@ bool TaskWindow::startCatch() {
   view.setEnabled(Ctl::time_end, false);
   BuildVariableTables(*this);
   interval_unit_s = secondsPerUnit(view.text(Ctl::send_interval));
-  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
-  interval_ms = (perUnit > 0 ? static_cast<float>(interval_unit_s) / static_cast<float>(perUnit)
-                             : -1.0f) *
-                1000.0f;
+  interval_ms = intervalFromWindow();
   duration_s = durationFromWindow();
 
   if (interval_ms < 1000) {
@@ -125,8 +127,8 @@ void TaskWindow::Timer2_Timer() {
   }
   if (sending) return;
   releaseRequestPool(*this);
-  view.setText(Ctl::Label1, QStringLiteral("状态：任务完成"));
-  view.setText(Ctl::Label4, QStringLiteral("任务剩余时间："));
+  view.setText(Ctl::Label1, texts::kStatusDone);
+  view.setText(Ctl::Label4, texts::kRemainingPrefix);
   setIntStart(0);
   timer_start = 0;
   ToggleTaskControls();
@@ -134,7 +136,7 @@ void TaskWindow::Timer2_Timer() {
   Timer3.stop();
   Timer4.stop();  // a pending catch-up must not send after the finish
   view.setEnabled(Ctl::time_end, false);
-  prompter.showMessage(kDoneMessage);
+  prompter.showMessage(texts::kDoneMessage);
 }
 
 void TaskWindow::Timer3_Timer() {
@@ -150,7 +152,7 @@ void TaskWindow::Timer3_Timer() {
                                   QStringLiteral(" 秒"));
   }
   const qint64 remaining = duration_s - platform::secondsFrom(run_start, platform::now());
-  view.setText(Ctl::Label4, QStringLiteral("任务剩余时间：") + QString::number(remaining) +
+  view.setText(Ctl::Label4, texts::kRemainingPrefix + QString::number(remaining) +
                                 QStringLiteral("秒"));
   if (duration_s - platform::secondsFrom(run_start, platform::now()) <= 0) setIntStart(0);
   if (tick_state == kTickIdle &&

@@ -47,7 +47,7 @@ class TaskWindow : public QObject {
   float interval_ms = 0;
   std::shared_ptr<RequestRing> request_pool;  // shared_ptr: deletable while incomplete here
   int pool_slot = 0;
-  QString tick_state = QStringLiteral("end");
+  QString tick_state = texts::kTickIdle;
   QDateTime last_send_start;
   qint32 tick_send_count = 0;
   QStringList dyn1_lines, dyn2_lines;
@@ -108,6 +108,9 @@ class TaskWindow : public QObject {
   bool startCatch();
   // reg_second times the unit of send_time, in seconds.
   qint32 durationFromWindow() const;
+  // Milliseconds between requests for frequence per send_interval; -1000
+  // when frequence is "0" (no limit).
+  float intervalFromWindow() const;
   // "剩余时间：d天 h时 m分 s秒" for s seconds before the timed start.
   static QString countdownText(qint64 seconds);
 

@@ -44,12 +44,12 @@ bool awaitCompletion(TaskWindow& w, platform::HttpRequest& request, int timeoutS
   return request.readyState() == 4;
 }
 
-QString replyOutcome(const platform::HttpRequest& request, bool utf8Reply) {
-  if (request.readyState() != 4) return replytexts::kTimedOut;
-  if (request.status() <= 0) return replytexts::kFailed;
+ReplyOutcome replyOutcome(const platform::HttpRequest& request, bool utf8Reply) {
+  if (request.readyState() != 4) return {replytexts::kTimedOut, false};
+  if (request.status() <= 0) return {replytexts::kFailed, false};
   const QByteArray body = request.responseBody();
-  if (body.isEmpty()) return replytexts::kEmpty;
-  return utf8Reply ? charsets::utf8Decode(body) : charsets::gb2312Decode(body);
+  if (body.isEmpty()) return {replytexts::kEmpty, false};
+  return {utf8Reply ? charsets::utf8Decode(body) : charsets::gb2312Decode(body), true};
 }
 
 void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& slotRef,
@@ -81,9 +81,7 @@ void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& sl
   if (!awaitReply) return;
   if (async) awaitCompletion(w, *slot, timeoutS);
 
-  const QString outcome = replyOutcome(*slot, w.utf8_reply != 0);
-  const bool success = slot->readyState() == 4 && slot->status() > 0 &&
-                       !slot->responseBody().isEmpty();
+  const ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
   // The display limit applies to a reply, not to the three failure texts.
-  appendLog(view, Ctl::regresult, outcome, success);
+  appendLog(view, Ctl::regresult, outcome.text, outcome.isReply);
 }

@@ -52,5 +52,10 @@ void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& sl
 // 1, or more than timeoutS seconds have passed. True when it completed.
 bool awaitCompletion(TaskWindow& w, platform::HttpRequest& request, int timeoutS);
 
-// What regresult shows for a finished wait (steps of the classification).
-QString replyOutcome(const platform::HttpRequest& request, bool utf8Reply);
+// What regresult shows for a finished wait (steps of the classification);
+// isReply is false for the three failure texts.
+struct ReplyOutcome {
+  QString text;
+  bool isReply;
+};
+ReplyOutcome replyOutcome(const platform::HttpRequest& request, bool utf8Reply);

@@ -20,10 +20,10 @@ PreciseAlarm::~PreciseAlarm() {
 void PreciseAlarm::arm(double delayMs) {
   if (fd_ < 0) return;
   const auto ns = static_cast<std::int64_t>(std::max(delayMs, 0.001) * 1e6);
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-  ::timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec due{};
+  due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  ::timerfd_settime(fd_, 0, &due, nullptr);
 }
 
 void PreciseAlarm::disarm() {

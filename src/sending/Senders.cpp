@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cmath>
+#include <optional>
 
 #include "app/TaskWindow.h"
 #include "codecs/StopWatch.h"
@@ -18,13 +19,13 @@ namespace {
 const QString kStatusConnecting = QStringLiteral("状态：连接域名注册服务器......");
 const QString kStatusSending = QStringLiteral("状态：发送数据中......");
 const QString kStatusInterval = QStringLiteral("状态：间隔时间中......");
-const QString kStatusDone = QStringLiteral("状态：任务完成");
 const QString kStatusWhoisPause = QStringLiteral("状态：发送完成，whois间隔...");
-const QString kRemainingPrefix = QStringLiteral("任务剩余时间：");
-const QString kDoneMessage = QStringLiteral("操作完成！");
-const QString kTickSending = QStringLiteral("start");
-const QString kTickIdle = QStringLiteral("end");
 // How many tick sends are running, nested in each other's reply waits.
+using texts::kDoneMessage;
+using texts::kRemainingPrefix;
+using texts::kStatusDone;
+using texts::kTickIdle;
+using texts::kTickSending;
 const char* const kTickDepth = "zembrinTickSendDepth";
 const double kEventsEveryMs = 0.5;
 
@@ -56,9 +57,14 @@ int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int en
 
 // Blocks in the event loop until the clock reaches dueMs, or the run flag
 // leaves 1; no spinning.
-void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs, PreciseAlarm& alarm) {
+// The alarm is made at the first wait: a single request (normal registration,
+// a WHOIS-triggered send) never pays for it.
+void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs,
+               std::optional<PreciseAlarm>& lazyAlarm) {
   const double remainingMs = dueMs - clock.elapsedMs();
   if (remainingMs <= 0) return;
+  if (!lazyAlarm) lazyAlarm.emplace();
+  PreciseAlarm& alarm = *lazyAlarm;
   platform::EventWait wait;
   if (!alarm.isValid()) {
     wait.wakeOn(&w, &TaskWindow::runFlagChanged);
@@ -163,13 +169,8 @@ void SendFormLoop(TaskWindow& w) {
   view.setText(Ctl::Label1, kStatusConnecting);
   w.setIntStart(1);
 
-  const int unit = secondsPerUnit(view.text(Ctl::send_interval));
-  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
-  float interval =
-      (perUnit > 0 ? static_cast<float>(unit) / static_cast<float>(perUnit) : -1.0f) * 1000.0f;
-  if (mode == 0) interval = -1;
-  const qint64 durationMs = static_cast<qint64>(view.text(Ctl::reg_second).toInt()) *
-                            secondsPerUnit(view.text(Ctl::send_time)) * 1000;
+  const float interval = mode == 0 ? -1.0f : w.intervalFromWindow();
+  const qint64 durationMs = static_cast<qint64>(w.durationFromWindow()) * 1000;
 
   const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
   const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
@@ -193,7 +194,7 @@ void SendFormLoop(TaskWindow& w) {
   // finer reading of the same monotonic clock started with it.
   CStopWatch watch;
   const PacingClock clock;
-  PreciseAlarm alarm;
+  std::optional<PreciseAlarm> alarm;
   double lastEventsMs = 0;
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;

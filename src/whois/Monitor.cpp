@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QLocale>
-#include <QThread>
 #include <QTime>
 
 #include "app/LogBox.h"
@@ -41,7 +40,6 @@ namespace {
 const QString kStatusConnecting = QStringLiteral("状态：连接Whois服务器......");
 const QString kStatusQuerying = QStringLiteral("状态：发送Whois查询数据......");
 const QString kStatusPause = QStringLiteral("状态：发送完成，whois间隔...");
-const QString kStatusDone = QStringLiteral("状态：任务完成");
 }  // namespace
 
 WhoisMonitor::WhoisMonitor(TaskWindow& w) : w(w) {
@@ -208,17 +206,10 @@ void WhoisMonitor::judge(bool complete) {
       logResult(i, whois::kUnclear);
       break;
     case whois::Expiry::CutFailed:
-      // No verdict from this line, and the reply so far does not count as an
-      // answer: the wait's time-out logs the state as not clear.
-      reply_arrived = false;
-      if (complete && !reply_done) {
-        logResult(i, whois::kUnclear);
-        reply_done = true;
-        Close();
-      }
-      return;
     case whois::Expiry::None:
-      reply_arrived = true;
+      // No verdict yet. A line whose date could not be cut out does not count
+      // as an answer, so the wait's time-out logs the state as not clear.
+      reply_arrived = r.expiry == whois::Expiry::None;
       if (complete && !reply_done) {
         // The whole reply is in and says nothing we can read.
         logResult(i, whois::kUnclear);
@@ -238,18 +229,8 @@ void WhoisMonitor::registerDeleted(int i) {
   w.send_mode = 2;
   logResult(i, whois::kDeleted);
   Close();
-
-  // The sender sets the run flag back to 1 when it returns, so a stop pressed
-  // while it ran (seen as the flag clearing inside one of its nested waits,
-  // or before it started) would be lost; remember it and honour it.
-  const int level = QThread::currentThread()->loopLevel();
-  bool stopped = w.int_start() != 1;
-  const QMetaObject::Connection watch = connect(&w, &TaskWindow::runFlagChanged, this, [&] {
-    if (w.int_start() != 1 && QThread::currentThread()->loopLevel() > level) stopped = true;
-  });
+  // Returns with the run flag back at 1, unless a stop came meanwhile.
   SendFormLoop(w);
-  disconnect(watch);
-  if (stopped) w.setIntStart(0);
 
   if (w.settings.whois_after_reg) whois_watch[i].last_registration_ms = clock();
 }
@@ -314,11 +295,11 @@ void WhoisMonitor::run() {
 
   Close();
   whois_connected = false;
-  w.view.setText(Ctl::Label1, kStatusDone);
+  w.view.setText(Ctl::Label1, texts::kStatusDone);
   w.timer_start = 0;
   w.ToggleTaskControls();
   w.view.setEnabled(Ctl::time_end, false);
-  w.prompter.showMessage(QStringLiteral("操作完成！"));
+  w.prompter.showMessage(texts::kDoneMessage);
 }
 
 // Lasts until the (whois_time + 1)-th whole-second boundary of the clock after
