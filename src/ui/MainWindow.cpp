@@ -476,12 +476,6 @@ void MainWindow::connectHandlers() {
   connect(minimise_, &WindowPicture::clicked, this, &QWidget::showMinimized);
 }
 
-// Texts set before the window is shown appear with it, not one event later.
-void MainWindow::showEvent(QShowEvent* event) {
-  view_.flush();
-  QWidget::showEvent(event);
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!task_->Form_QueryUnload()) {
     event->ignore();

@@ -43,10 +43,13 @@ WidgetView::WidgetView() {
 }
 
 // The log boxes and the status labels change during runs; the other controls
-// change only between them.
+// change only between them. A window not yet shown takes its texts at once,
+// so it is laid out with them.
 bool WidgetView::deferred(Ctl c) const {
-  const CtlKind kind = controlInfo(c).kind;
-  return c == Ctl::regsend || c == Ctl::regresult || kind == CtlKind::Label;
+  const QWidget* w = widget(c);
+  const bool changesInRuns =
+      c == Ctl::regsend || c == Ctl::regresult || controlInfo(c).kind == CtlKind::Label;
+  return changesInRuns && w && w->isVisible();
 }
 
 // Applied at most every 40 ms: often enough to look live, and seldom enough
@@ -116,7 +119,8 @@ void WidgetView::setText(Ctl c, const QString& text) {
   QWidget* w = widget(c);
   Pending& p = pending_[static_cast<int>(c)];
   p.append.clear();
-  if (qobject_cast<QLabel*>(w)) {
+  p.hasLabel = false;
+  if (qobject_cast<QLabel*>(w) && deferred(c)) {
     p.hasLabel = true;
     p.label = text;
     schedule();
@@ -151,6 +155,7 @@ void WidgetView::appendText(Ctl c, const QString& text) {
     pending_[static_cast<int>(c)].append += text;
     schedule();
   } else if (QPlainTextEdit* a = area(c)) {
+    flush(c);  // anything still pending comes first
     QTextCursor end(a->document());
     end.movePosition(QTextCursor::End);
     end.insertText(toWidget(text));
