@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "sending/RunEvents.h"
 #include "task/TaskContext.h"
 
 class RequestRing;  // sending/HttpExchange.h
@@ -42,6 +43,7 @@ class SendContext : public TaskContext, public RunState, public TickPlace {
   using TaskContext::TaskContext;
   // The remaining-time display of the blocking loop.
   QTimer Timer5;
+  RunEvents events;
 
   // reg_second times the unit of send_time, in seconds.
   qint32 durationFromWindow() const;
