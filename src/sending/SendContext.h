@@ -24,6 +24,11 @@ struct RunState {
   float interval_ms = 0;
   qint32 whois_send_count = 0;
   int whois_domain_index = 0;  // the domain a WHOIS-triggered send is for
+  // When the deletion behind a WHOIS-triggered send was read: set by the
+  // monitor right before it calls SendFormLoop, for the catch report and the
+  // lateness of that request.
+  qint64 deletion_read_mono_ns = 0;  // QElapsedTimer's monotonic clock
+  qint64 deletion_read_wall_us = 0;  // microseconds since the epoch
 };
 
 // The tick sender's place between ticks.
