@@ -26,6 +26,18 @@ struct Settings {
   qint16 whois_time2 = 0;
   qint16 intTimeZone = 0;
   QList<ServerRow> whois_servers{builtinServerRow()};
+
+  // Registrar connections kept open ahead of a catch.
+  int warm_connections = 4;  // 0: no warming
+  int warm_interval = 15;    // seconds between warm-up requests
+  QString warm_url;          // empty: a HEAD request to the origin's "/"
+  // The timed start.
+  int timed_lead_ms = 0;                                  // start this much earlier
+  QString time_server = QStringLiteral("ntp.aliyun.com");  // SNTP host[:port]; empty: none
+
+  // Values of the file that the load could not use and replaced by their
+  // defaults, one Chinese text each, to be said once at start-up.
+  QStringList problems;
 };
 
 // The controls of the settings dialog as values. The dialog widget mirrors
@@ -39,4 +51,9 @@ struct SettingsDialogState {
   QString whois_timeout = QStringLiteral("5");
   QString whois_time2 = QStringLiteral("0");
   QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
+  QString warm_connections = QString::number(Settings().warm_connections);
+  QString warm_interval = QString::number(Settings().warm_interval);
+  QString warm_url;
+  QString timed_lead_ms = QString::number(Settings().timed_lead_ms);
+  QString time_server = Settings().time_server;
 };
