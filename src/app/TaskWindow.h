@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/Sntp.h"
+#include "sending/Pacing.h"
 #include "whois/WatchContext.h"
 
 // The task window's logic and state, apart from any widget: every flow reads
@@ -32,7 +34,9 @@ class TaskWindow : public WatchContext {
   // --- handlers --------------------------------------------------------------
   void Form_Load();
   void ToggleTaskControls();
-  bool Form_QueryUnload();  // true when the window may close
+  // True when the window may close. endNow ends the process the moment the
+  // user answers Yes, should a run started inside the question hold it back.
+  bool Form_QueryUnload(const std::function<void()>& endNow = {});
 
   void normalreg_Click();
   void regstop_Click();
@@ -62,8 +66,41 @@ class TaskWindow : public WatchContext {
   bool startCatch();
   // "剩余时间：d天 h时 m分 s秒" for s seconds before the timed start.
   static QString countdownText(qint64 seconds);
+  // "时钟偏差：+1.500 秒": the time server's clock minus ours.
+  static QString clockOffsetText(qint64 offsetUs);
+
+  // The timed start's clock: the time server's minus ours (0 without one).
+  qint64 clockOffsetUs() const { return clock_offset_us_; }
+  // When the timed start's catch begins, on the local wall clock
+  // (microseconds since the epoch): the set second on the corrected clock,
+  // timed_lead_ms earlier.
+  qint64 dueMomentUs() const;
 
  private:
   void applyDesignTimeState();
   void startCompanionTool(const QString& relativePath);
+
+  // The catch start in two halves: what does not depend on the moment it
+  // starts (after validation), and the rest. A timed start runs the first
+  // half ahead of its due moment.
+  void prepareCatch();
+  void runCatch();
+
+  // The timed start between arming and its due moment (RunFlows.cpp).
+  void armTimedStart();
+  void disarmTimedStart();
+  void stopTimedStartClocks();
+  void prepareWhenNear();
+  void aimDueAlarm();
+  void onDueAlarm();
+  void timedStartDue();
+  void measureClock();
+  QDateTime correctedNow() const;
+
+  platform::SntpClient sntp_;
+  QTimer clockTimer_;  // measures the clock again while armed
+  PreciseAlarm dueAlarm_{PreciseAlarm::Clock::Wall};
+  qint64 clock_offset_us_ = 0;
+  bool clockReported_ = false;  // this arming has said how the clock stands
+  bool catchPrepared_ = false;
 };

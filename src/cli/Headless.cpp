@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -13,6 +12,7 @@
 #include "app/MemoryView.h"
 #include "app/TaskWindow.h"
 #include "codecs/TextRules.h"
+#include "platform/Clock.h"
 #include "sending/Senders.h"
 #include "settings/SettingsStore.h"
 #include "task/TaskFile.h"
@@ -65,6 +65,7 @@ class HeadlessView : public MemoryView {
     MemoryView::setText(c, text);
     if (c == Ctl::Label1) statusChanged(text);
     if (c == Ctl::Label_timer && interactive_) liveLine(text);
+    if (c == Ctl::Label_notice) printNotice(text);
   }
 
   void finish() {
@@ -107,6 +108,16 @@ class HeadlessView : public MemoryView {
     lastStatus_ = statusClock_.elapsed();
   }
 
+  // Said once, so never coalesced; a status still waiting comes first.
+  void printNotice(const QString& text) {
+    if (!pendingStatus_.isEmpty()) printStatus();
+    if (liveShown_) {
+      writeErr(QStringLiteral("\n"));
+      liveShown_ = false;
+    }
+    writeErr(QStringLiteral("[status] ") + text + QStringLiteral("\n"));
+  }
+
   void liveLine(const QString& text) {
     writeErr(QStringLiteral("\r\x1b[K") + text);
     liveShown_ = true;
@@ -128,7 +139,8 @@ class HeadlessPrompter : public Prompter {
     writeErr(QStringLiteral("[message] ") + text + QStringLiteral("\n"));
     ++count;
   }
-  bool askYesNo(const QString& text, const QString&, MessageIcon) override {
+  bool askYesNo(const QString& text, const QString&, MessageIcon,
+                const std::function<void()>&) override {
     writeErr(QStringLiteral("[message] ") + text + QStringLiteral(" (no)\n"));
     return false;
   }
@@ -180,12 +192,12 @@ bool parseArguments(const QStringList& args, Arguments& out, QString& error) {
 
 // --at "YYYY-MM-DD HH:MM:SS" fills the six date boxes of the timed start.
 bool fillTimedStart(TaskView& view, const QString& at) {
-  static const QRegularExpression form(
-      QStringLiteral("^\\s*(\\d+)-(\\d+)-(\\d+)\\s+(\\d+):(\\d+):(\\d+)\\s*$"));
-  const QRegularExpressionMatch m = form.match(at);
-  if (!m.hasMatch()) return false;
+  const QDateTime t = platform::parseLocalDateTime(at);
+  if (!t.isValid()) return false;
+  const int parts[] = {t.date().year(), t.date().month(),  t.date().day(),
+                       t.time().hour(), t.time().minute(), t.time().second()};
   const Ctl boxes[] = {Ctl::year1, Ctl::month1, Ctl::day1, Ctl::hour1, Ctl::minute1, Ctl::second1};
-  for (int i = 0; i < 6; ++i) view.setText(boxes[i], m.captured(i + 1));
+  for (int i = 0; i < 6; ++i) view.setText(boxes[i], QString::number(parts[i]));
   return true;
 }
 

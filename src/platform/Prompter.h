@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 
 enum class MessageIcon { None, Critical, Question, Information };
 
@@ -10,9 +11,13 @@ class Prompter {
   virtual ~Prompter() = default;
   virtual void showMessage(const QString& text, const QString& title = QString(),
                            MessageIcon icon = MessageIcon::None) = 0;
-  // True only for the answer Yes.
+  // True only for the answer Yes. When Yes is chosen while a wait that began
+  // inside the question is still running (a timer's flow started meanwhile),
+  // the answer cannot return before that wait ends: onYesHeldBack then runs
+  // at once instead.
   virtual bool askYesNo(const QString& text, const QString& title = QString(),
-                        MessageIcon icon = MessageIcon::None) = 0;
+                        MessageIcon icon = MessageIcon::None,
+                        const std::function<void()>& onYesHeldBack = {}) = 0;
   // Empty when cancelled. The filter is a pattern such as "*.txt".
   virtual QString openFileName(const QString& filter) = 0;
   // Empty when cancelled; the dialog asks before overwriting an existing file.

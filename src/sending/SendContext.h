@@ -29,6 +29,9 @@ struct RunState {
   // lateness of that request.
   qint64 deletion_read_mono_ns = 0;  // QElapsedTimer's monotonic clock
   qint64 deletion_read_wall_us = 0;  // microseconds since the epoch
+  // The blocking loop's request ring when a timed start set it up ahead;
+  // SendFormLoop takes it (shared_ptr: deletable while incomplete here).
+  std::shared_ptr<RequestRing> loop_ring;
 };
 
 // The tick sender's place between ticks.

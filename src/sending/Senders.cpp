@@ -175,8 +175,12 @@ void SendFormLoop(SendContext& w) {
   const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
   const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
   // The ring is ready before the stopwatch starts, so the first request is
-  // not held back by setting it up.
-  RequestRing ring(requestRingSize(interval, mode));
+  // not held back by setting it up; a timed start sets it up ahead.
+  const int ringSize = requestRingSize(interval, mode);
+  const std::shared_ptr<RequestRing> ring = w.loop_ring && w.loop_ring->size() == ringSize
+                                                ? std::move(w.loop_ring)
+                                                : std::make_shared<RequestRing>(ringSize);
+  w.loop_ring.reset();
   int slot = 0;
   qint32 count = 0;
   PacingSchedule schedule(interval);
@@ -217,11 +221,11 @@ void SendFormLoop(SendContext& w) {
     ++count;
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
-    SendRequest(w, ring.slot(slot), caption, showSentFor(w, count, true),
+    SendRequest(w, ring->slot(slot), caption, showSentFor(w, count, true),
                 awaitReplyFor(w, count));
     row1 = nextIndex(row1, lines1.size());
     row2 = nextIndex(row2, lines2.size());
-    slot = nextIndex(slot, ring.size());
+    slot = nextIndex(slot, ring->size());
     if (mode == 0 || mode == 2) {
       if (w.int_start() != 1) stoppedByUser = true;
       sentItsOne = true;
@@ -237,7 +241,7 @@ void SendFormLoop(SendContext& w) {
     }
   }
 
-  ring.release();
+  ring->release();
   view.setText(Ctl::Label1, mode == 2 ? kStatusWhoisPause : kStatusDone);
   view.setText(Ctl::Label4, kRemainingPrefix);
   w.setIntStart(mode == 2 && !stoppedByUser ? 1 : 0);

@@ -381,6 +381,13 @@ QLayout* MainWindow::buildRunArea() {
   timed->addSpacing(6);
   timed->addWidget(makeLabel(view_, Ctl::Label_timer), 1);
   area->addLayout(timed);
+  // Under the count-down: the clock offset, and what went wrong at start-up.
+  QLabel* notice = makeLabel(view_, Ctl::Label_notice);
+  notice->setWordWrap(true);
+  QPalette np = notice->palette();
+  np.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
+  notice->setPalette(np);
+  area->addWidget(notice);
   area->addWidget(separator());
 
   auto* buttons = new QGridLayout;
@@ -477,7 +484,9 @@ void MainWindow::connectHandlers() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!task_->Form_QueryUnload()) {
+  // A Yes given while a run started inside the question still holds it back
+  // (a timed start fell due) ends the program right there.
+  if (!task_->Form_QueryUnload([this] { emit closed(); })) {
     event->ignore();
     return;
   }

@@ -1,7 +1,9 @@
 #include "ui/QtPrompter.h"
 
 #include <QFileDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <QThread>
 
 namespace {
 
@@ -31,12 +33,23 @@ void QtPrompter::showMessage(const QString& text, const QString& title, MessageI
   box.exec();
 }
 
-bool QtPrompter::askYesNo(const QString& text, const QString& title, MessageIcon icon) {
+bool QtPrompter::askYesNo(const QString& text, const QString& title, MessageIcon icon,
+                          const std::function<void()>& onYesHeldBack) {
   QMessageBox box(boxIcon(icon), title.isEmpty() ? programTitle() : title, text,
                   QMessageBox::Yes | QMessageBox::No, parent_);
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Yes);
   box.setEscapeButton(QMessageBox::No);  // closing the box is no Yes
+  // The box's own event loop runs one level below the current one; an answer
+  // given deeper down waits for whatever runs there.
+  const int boxLevel = QThread::currentThread()->loopLevel() + 1;
+  if (onYesHeldBack) {
+    QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&](QAbstractButton* button) {
+      if (box.standardButton(button) == QMessageBox::Yes &&
+          QThread::currentThread()->loopLevel() > boxLevel)
+        onYesHeldBack();
+    });
+  }
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -27,7 +27,8 @@ class Headless {
  public:
   Headless() {
     registrar.listen();
-    writeSettings("[option]\r\ncheck_whois=0\r\n");
+    // No time server: a timed start asks none on the internet.
+    writeSettings("[option]\r\ncheck_whois=0\r\ntime_server=\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }

@@ -28,7 +28,8 @@ class ScriptedPrompter : public Prompter {
     shown.append({text, title, icon, false});
     if (onMessage) onMessage(text);
   }
-  bool askYesNo(const QString& text, const QString& title, MessageIcon icon) override {
+  bool askYesNo(const QString& text, const QString& title, MessageIcon icon,
+                const std::function<void()>&) override {
     shown.append({text, title, icon, true});
     return answers.isEmpty() ? false : answers.takeFirst();
   }
