@@ -243,15 +243,17 @@ void TaskWindow::armTimedStart() {
 // The cancel path.
 void TaskWindow::disarmTimedStart() {
   stopTimedStartClocks();
+  sntp_.cancel();
   if (!std::exchange(catchPrepared_, false)) return;
   loop_ring.reset();
   releaseRequestPool(*this);
 }
 
+// A measurement still running goes on, so how the clock stood is said even
+// when the start came first.
 void TaskWindow::stopTimedStartClocks() {
   Timer1.stop();
   dueAlarm_.disarm();
-  sntp_.cancel();
   clockTimer_.stop();
 }
 

@@ -39,7 +39,7 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
   connect(&sntp_, &platform::SntpClient::measured, this, [this](qint64 offsetUs, qint64) {
     clock_offset_us_ = offsetUs;
     clockReported_ = true;
-    aimDueAlarm();
+    if (Timer1.isActive()) aimDueAlarm();  // still counting down
     emit events.notice(clockOffsetText(offsetUs));
   });
   connect(&sntp_, &platform::SntpClient::failed, this, [this](platform::SntpClient::Failure why) {
