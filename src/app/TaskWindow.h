@@ -69,13 +69,6 @@ class TaskWindow : public WatchContext {
   // "时钟偏差：+1.500 秒": the time server's clock minus ours.
   static QString clockOffsetText(qint64 offsetUs);
 
-  // The timed start's clock: the time server's minus ours (0 without one).
-  qint64 clockOffsetUs() const { return clock_offset_us_; }
-  // When the timed start's catch begins, on the local wall clock
-  // (microseconds since the epoch): the set second on the corrected clock,
-  // timed_lead_ms earlier.
-  qint64 dueMomentUs() const;
-
  private:
   void applyDesignTimeState();
   void startCompanionTool(const QString& relativePath);
@@ -87,6 +80,9 @@ class TaskWindow : public WatchContext {
   void runCatch();
 
   // The timed start between arming and its due moment (RunFlows.cpp).
+  // When its catch begins, on the local wall clock (microseconds since the
+  // epoch): the set second on the corrected clock, timed_lead_ms earlier.
+  qint64 dueMomentUs() const;
   void armTimedStart();
   void disarmTimedStart();
   void stopTimedStartClocks();
@@ -100,7 +96,7 @@ class TaskWindow : public WatchContext {
   platform::SntpClient sntp_;
   QTimer clockTimer_;  // measures the clock again while armed
   PreciseAlarm dueAlarm_{PreciseAlarm::Clock::Wall};
-  qint64 clock_offset_us_ = 0;
+  qint64 clock_offset_us_ = 0;  // the time server's clock minus ours; 0 without one
   bool clockReported_ = false;  // this arming has said how the clock stands
   bool catchPrepared_ = false;
 };
