@@ -36,6 +36,7 @@ void TaskWindow::normalreg_Click() { startNormalRegistration(); }
 
 bool TaskWindow::startNormalRegistration() {
   if (!ValidateTask(*this)) return false;
+  beginRun(*this);
   send_mode = 0;
   time_base = run_start = platform::now();
   duration_s = durationFromWindow();
@@ -59,10 +60,11 @@ bool TaskWindow::startCatch() {
   return true;
 }
 
-// The tables, the interval and duration and the request ring: they depend
-// only on the task, which the lock keeps as it was checked.
+// Warming, the tables, the interval and duration and the request ring: they
+// depend only on the task, which the lock keeps as it was checked.
 void TaskWindow::prepareCatch() {
   platform::prepareHttp();
+  warmer.start(api_url, settings);
   if (settings.check_whois) {
     charsets::warmUp();  // the monitor builds its tables itself
     return;
@@ -82,6 +84,7 @@ void TaskWindow::prepareCatch() {
 }
 
 void TaskWindow::runCatch() {
+  beginRun(*this);
   if (settings.check_whois) {
     whois_send_count = 0;
     time_base = platform::now();
@@ -108,14 +111,22 @@ void TaskWindow::runCatch() {
   last_send_start = platform::now();
   tick_state = kTickIdle;
   Timer3.start();
+  tick_due_ns = platform::monotonicNs();
   SendFormOnTick(*this);
-  Timer2.start();
+  startPacing();
 }
 
 // Pacing and finish of a timer-driven run. A tick that falls due while a tick
 // send still waits for its reply starts no second send; the run is finished
 // only once no send is in progress.
+// Timer2 (re)starts: its ticks are due every interval from now.
+void TaskWindow::startPacing() {
+  tick_due_ns = platform::monotonicNs();
+  Timer2.start();
+}
+
 void TaskWindow::Timer2_Timer() {
+  tick_due_ns += static_cast<qint64>(std::llround(double(interval_ms) * 1e6));
   const qint64 elapsed = platform::secondsFrom(run_start, platform::now());
   const bool sending = tick_state == kTickSending;
   if (duration_s - elapsed > 0 && int_start() == 1) {
@@ -133,6 +144,7 @@ void TaskWindow::Timer2_Timer() {
   Timer3.stop();
   Timer4.stop();  // a pending catch-up must not send after the finish
   view.setEnabled(Ctl::time_end, false);
+  announceRunEnd(*this);
   prompter.showMessage(texts::kDoneMessage);
 }
 
@@ -163,8 +175,11 @@ void TaskWindow::Timer3_Timer() {
 void TaskWindow::Timer4_Timer() {
   Timer4.stop();
   Timer2.stop();
-  if (tick_state == kTickIdle) SendFormOnTick(*this);
-  Timer2.start();
+  if (tick_state == kTickIdle) {
+    tick_due_ns = platform::monotonicNs();  // a catch-up is due when it comes
+    SendFormOnTick(*this);
+  }
+  startPacing();
 }
 
 void TaskWindow::time_start_Click() {
@@ -245,6 +260,7 @@ void TaskWindow::disarmTimedStart() {
   stopTimedStartClocks();
   sntp_.cancel();
   if (!std::exchange(catchPrepared_, false)) return;
+  warmer.stop();
   loop_ring.reset();
   releaseRequestPool(*this);
 }

@@ -120,8 +120,13 @@ void TaskWindow::ToggleTaskControls() { ::ToggleTaskControls(view); }
 
 bool TaskWindow::Form_QueryUnload(const std::function<void()>& endNow) {
   if (int_start() != 1 && timer_start != 1) return true;
+  // A run that started inside the question (a timed start fell due) would
+  // keep the answer from returning until it ends.
+  const bool runningWhenAsked = int_start() == 1;
   return prompter.askYesNo(QStringLiteral("抢注正在进行中，确认退出吗?"), QStringLiteral("退出"),
-                           MessageIcon::Question, endNow);
+                           MessageIcon::Question, [&] {
+                             if (!runningWhenAsked && int_start() == 1 && endNow) endNow();
+                           });
 }
 
 QString TaskWindow::hintOf(Ctl box) {

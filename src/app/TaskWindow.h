@@ -35,7 +35,8 @@ class TaskWindow : public WatchContext {
   void Form_Load();
   void ToggleTaskControls();
   // True when the window may close. endNow ends the process the moment the
-  // user answers Yes, should a run started inside the question hold it back.
+  // user answers Yes, should a run that started inside the question hold the
+  // answer back.
   bool Form_QueryUnload(const std::function<void()>& endNow = {});
 
   void normalreg_Click();
@@ -70,6 +71,7 @@ class TaskWindow : public WatchContext {
   static QString clockOffsetText(qint64 offsetUs);
 
  private:
+  void startPacing();
   void applyDesignTimeState();
   void startCompanionTool(const QString& relativePath);
 

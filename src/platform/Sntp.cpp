@@ -5,8 +5,9 @@
 #include <QRandomGenerator>
 #include <QUrl>
 #include <QtEndian>
-#include <chrono>
 #include <cstdlib>
+
+#include "platform/Clock.h"
 
 namespace platform {
 namespace {
@@ -94,11 +95,6 @@ std::optional<TimeServer> parseTimeServer(const QString& text) {
     server.port = *p;
   }
   return server;
-}
-
-qint64 wallClockUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 QByteArray sntpRequest(qint64 t1Us) {

@@ -20,9 +20,6 @@ struct TimeServer {
 // Empty when the text is no host[:port].
 std::optional<TimeServer> parseTimeServer(const QString& text);
 
-// The wall clock (CLOCK_REALTIME) in microseconds since the epoch.
-qint64 wallClockUs();
-
 // One SNTP exchange (RFC 4330): the server's clock minus ours, and the round
 // trip without the server's own time.
 struct SntpSample {

@@ -484,8 +484,8 @@ void MainWindow::connectHandlers() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // A Yes given while a run started inside the question still holds it back
-  // (a timed start fell due) ends the program right there.
+  // A Yes that a run started inside the question holds back (a timed start
+  // fell due) ends the program right there.
   if (!task_->Form_QueryUnload([this] { emit closed(); })) {
     event->ignore();
     return;

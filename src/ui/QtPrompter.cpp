@@ -3,7 +3,6 @@
 #include <QFileDialog>
 #include <QAbstractButton>
 #include <QMessageBox>
-#include <QThread>
 
 namespace {
 
@@ -34,20 +33,15 @@ void QtPrompter::showMessage(const QString& text, const QString& title, MessageI
 }
 
 bool QtPrompter::askYesNo(const QString& text, const QString& title, MessageIcon icon,
-                          const std::function<void()>& onYesHeldBack) {
+                          const std::function<void()>& onYes) {
   QMessageBox box(boxIcon(icon), title.isEmpty() ? programTitle() : title, text,
                   QMessageBox::Yes | QMessageBox::No, parent_);
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Yes);
   box.setEscapeButton(QMessageBox::No);  // closing the box is no Yes
-  // The box's own event loop runs one level below the current one; an answer
-  // given deeper down waits for whatever runs there.
-  const int boxLevel = QThread::currentThread()->loopLevel() + 1;
-  if (onYesHeldBack) {
+  if (onYes) {
     QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&](QAbstractButton* button) {
-      if (box.standardButton(button) == QMessageBox::Yes &&
-          QThread::currentThread()->loopLevel() > boxLevel)
-        onYesHeldBack();
+      if (box.standardButton(button) == QMessageBox::Yes) onYes();
     });
   }
   return box.exec() == QMessageBox::Yes;

@@ -229,6 +229,8 @@ void WhoisMonitor::registerDeleted(int i) {
   w.send_mode = 2;
   logResult(i, whois::kDeleted);
   Close();
+  w.deletion_read_mono_ns = platform::monotonicNs();
+  w.deletion_read_wall_us = platform::wallClockUs();
   // Returns with the run flag back at 1, unless a stop came meanwhile.
   SendFormLoop(w);
 
@@ -299,6 +301,7 @@ void WhoisMonitor::run() {
   w.timer_start = 0;
   ToggleTaskControls(w.view);
   w.view.setEnabled(Ctl::time_end, false);
+  announceRunEnd(w);
   w.prompter.showMessage(texts::kDoneMessage);
 }
 

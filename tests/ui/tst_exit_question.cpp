@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "app/TaskWindow.h"
+#include "platform/Clock.h"
 #include "platform/Sntp.h"
 #include "support/StubHttpServer.h"
 #include "ui/App.h"
@@ -97,8 +98,9 @@ class ExitQuestionTest : public QObject {
     clock.start();
     child.start();
     // The catch lasts a minute; only the Yes can end it this soon.
-    QVERIFY(child.waitForFinished(15000));
+    const bool ended = child.waitForFinished(15000);
     const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    QVERIFY2(ended, qPrintable(out + QString::fromUtf8(child.readAllStandardError())));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
     QCOMPARE(out, QStringLiteral("armed\nyes, while the catch runs\n"));
