@@ -4,6 +4,7 @@
 #include "sending/SendContext.h"
 #include "codecs/Charsets.h"
 #include "platform/EventWait.h"
+#include "platform/Log.h"
 
 RequestRing::RequestRing(int slotCount) {
   platform::prepareHttp();
@@ -82,6 +83,9 @@ void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& s
   if (async) awaitCompletion(w, *slot, timeoutS);
 
   const ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
+  if (slot->readyState() == 4)
+    qCInfo(lcHttp).noquote() << "reply: HTTP" << slot->status() << slot->responseBody().size() << "bytes"
+                             << slot->errorString();
   // The display limit applies to a reply, not to the three failure texts.
   appendLog(view, Ctl::regresult, outcome.text, outcome.isReply);
 }

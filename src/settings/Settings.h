@@ -26,6 +26,9 @@ struct Settings {
   qint16 whois_time2 = 0;
   qint16 intTimeZone = 0;
   QList<ServerRow> whois_servers{builtinServerRow()};
+  // The log file (empty: logs/zembrin-YYYYMMDD.log beside the settings file)
+  // and the webhook's URL and POST body templates (empty: none, GET).
+  QString log_file, notify_url, notify_body;
 };
 
 // The controls of the settings dialog as values. The dialog widget mirrors
@@ -39,4 +42,5 @@ struct SettingsDialogState {
   QString whois_timeout = QStringLiteral("5");
   QString whois_time2 = QStringLiteral("0");
   QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
+  QString log_file, notify_url, notify_body;
 };
