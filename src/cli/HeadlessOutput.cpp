@@ -14,10 +14,10 @@ QString isoLocal(qint64 us, bool micro) {
   const int offset = t.offsetFromUtc();
   QString text = t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
   if (micro) text += QStringLiteral("%1").arg(us % 1000, 3, 10, QLatin1Char('0'));
-  return text + QStringLiteral("%1%2:%3")
-                    .arg(offset < 0 ? u'-' : u'+')
-                    .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
-                    .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
+  return text + (offset < 0 ? u'-' : u'+') +
+         QStringLiteral("%1:%2")
+             .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
+             .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
 }
 
 QJsonValue msOrNull(double ms) { return ms < 0 ? QJsonValue() : QJsonValue(ms); }

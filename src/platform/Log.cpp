@@ -55,10 +55,10 @@ void reapplyFilter() {
   if (!c.installed) {
     c.installed = true;
     c.nextHandler = qInstallMessageHandler(handler);
-    c.rulesFilter = QLoggingCategory::installFilter(filter);
-  } else {
-    QLoggingCategory::installFilter(filter);
+    // The filter in place is learnt first: ours runs at once on install.
+    c.rulesFilter = QLoggingCategory::installFilter(nullptr);
   }
+  QLoggingCategory::installFilter(filter);
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "report/ReportText.h"
 
@@ -57,13 +61,16 @@ bool LogFile::openFor(QDate day) {
     fail(QStringLiteral("日志保存失败！无法创建日志文件夹 %1").arg(QDir::toNativeSeparators(folder)));
     return false;
   }
-  file_.setFileName(path);
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-                  QFile::ReadOwner | QFile::WriteOwner)) {
+  // O_APPEND: every write lands at the end, also with another writer, and a
+  // device such as /dev/full needs no seek.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
     fail(QStringLiteral("日志保存失败！无法打开日志文件 %1：%2")
-             .arg(QDir::toNativeSeparators(path), file_.errorString()));
+             .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));
     return false;
   }
+  file_.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+  filePath_ = path;
   fileDay_ = day;
   return true;
 }
@@ -90,7 +97,7 @@ void LogFile::flush() {
     if (!openFor(day)) continue;
     if (file_.write(bytes) != bytes.size()) {
       fail(QStringLiteral("日志保存失败！无法写入日志文件 %1：%2")
-               .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString()));
+               .arg(QDir::toNativeSeparators(filePath_), file_.errorString()));
       file_.close();
       continue;
     }

@@ -48,6 +48,7 @@ class LogFile : public QObject {
   QList<Pending> pending_;
   QTimer flushTimer_;
   QFile file_;
+  QString filePath_;  // of the open file
   QDate fileDay_;
   bool failing_ = false;
 };

@@ -55,7 +55,8 @@ QString expand(const QString& text, const Values& values, QString (*encode)(cons
 bool isUsableUrl(const QString& urlTemplate) {
   Values sample;
   for (const QString& name : kPlaceholders) sample.insert(name, QStringLiteral("x"));
-  const QUrl url(expand(urlTemplate, sample, percentEncoded), QUrl::StrictMode);
+  // Tolerant: what cannot stand in a URL as typed is escaped when it is sent.
+  const QUrl url(expand(urlTemplate, sample, percentEncoded), QUrl::TolerantMode);
   const QString scheme = url.scheme().toLower();
   return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
 }

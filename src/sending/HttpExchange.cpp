@@ -83,9 +83,10 @@ void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& s
   if (async) awaitCompletion(w, *slot, timeoutS);
 
   const ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
-  if (slot->readyState() == 4)
-    qCInfo(lcHttp).noquote() << "reply: HTTP" << slot->status() << slot->responseBody().size() << "bytes"
-                             << slot->errorString();
+  if (slot->status() > 0)
+    qCInfo(lcHttp) << "reply: HTTP" << slot->status() << slot->responseBody().size() << "bytes";
+  else if (slot->readyState() == 4)
+    qCInfo(lcHttp).noquote() << "no HTTP answer:" << slot->errorString();
   // The display limit applies to a reply, not to the three failure texts.
   appendLog(view, Ctl::regresult, outcome.text, outcome.isReply);
 }

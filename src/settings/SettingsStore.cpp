@@ -283,11 +283,13 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
     }
   }
 
-  ini.WriteIniKey(kSection, QStringLiteral("log_file"), logFile);
+  // A file that never used these keys stays without them.
+  for (auto [key, value] : {std::pair{QStringLiteral("log_file"), logFile},
+                            std::pair{QStringLiteral("notify_url"), notifyUrl},
+                            std::pair{QStringLiteral("notify_body"), notifyBody}})
+    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
   updated.log_file = logFile;
-  ini.WriteIniKey(kSection, QStringLiteral("notify_url"), notifyUrl);
   updated.notify_url = notifyUrl;
-  ini.WriteIniKey(kSection, QStringLiteral("notify_body"), notifyBody);
   updated.notify_body = notifyBody;
 
   if (!ini.commitUpdate()) {

@@ -1,5 +1,8 @@
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include "support/StubHttpServer.h"
 #include "support/StubWhoisServer.h"
@@ -173,6 +176,119 @@ class HeadlessTest : public QObject {
     QVERIFY(r.out.contains(QStringLiteral(" 域名 b.com 已被注册，放弃注册此域名！")));
     QVERIFY(r.out.contains(QStringLiteral("[sent] user=bob&domain=a.com")));
     QVERIFY2(r.err.contains(QStringLiteral("[message] 操作完成！")), qPrintable(r.err));
+  }
+
+  // A reply cannot forge a line or send the terminal a control sequence:
+  // every line break starts a prefixed line, controls but tab are escaped.
+  void repliesCannotForgeLines() {
+    Headless h;
+    StubHttpServer::Reply reply;
+    reply.body = "ok\r\n[sent] forged\rnext\tcell\n\x1b[2J\x07" "end\r\n";
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringLiteral("[sent] user=bob&domain=a.com\n[returned] ok\n[returned] [sent] forged\n"
+                                   "[returned] next\tcell\n[returned] \\x1b[2J\\x07end\n"));
+  }
+
+  // --json: every line of stdout is one JSON object with a type and a time,
+  // the reply one string; stderr stays empty; the exit status is unchanged.
+  void jsonLinesParse() {
+    Headless h;
+    StubHttpServer::Reply reply;
+    reply.body = "ok\r\n\x1b[31m\"x\"";
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    QStringList args = h.withTask("register");
+    args << "--json";
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QString());
+    const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+08:00$"));
+    QStringList types;
+    QHash<QString, QString> textOf;
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+      QJsonParseError error;
+      const QJsonObject o = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+      QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(line));
+      QVERIFY2(iso.match(o.value("time").toString()).hasMatch(), qPrintable(line));
+      types << o.value("type").toString();
+      textOf.insert(types.last(), o.value("text").toString());
+    }
+    QCOMPARE(types.filter("sent"), QStringList{"sent"});
+    QCOMPARE(types.filter("returned"), QStringList{"returned"});
+    QVERIFY(types.contains("status"));
+    QCOMPARE(types.last(), QStringLiteral("message"));
+    QCOMPARE(textOf.value("sent"), QStringLiteral("user=bob&domain=a.com"));
+    QCOMPARE(textOf.value("returned"), QStringLiteral("ok\r\n\x1b[31m\"x\""));
+    QCOMPARE(textOf.value("message"), QStringLiteral("操作完成！"));
+  }
+
+  // The log file failing is said once on stderr and the run goes on; the
+  // logging categories reach stderr only when QT_LOGGING_RULES asks.
+  void logFileFailureAndLoggingRules_data() {
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("httpLineShown");
+    QTest::newRow("categories off by default") << QString() << false;
+    QTest::newRow("zembrin.http on") << "zembrin.http.info=true" << true;
+  }
+  void logFileFailureAndLoggingRules() {
+    QFETCH(QString, rules);
+    QFETCH(bool, httpLineShown);
+    Headless h;
+    h.writeSettings("[option]\r\ncheck_whois=0\r\nsave_log=1\r\nlog_file=/dev/full\r\n");
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_LOGGING_RULES");
+    if (!rules.isEmpty()) env.insert("QT_LOGGING_RULES", rules);
+    h.process.setProcessEnvironment(env);
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(h.registrar.requestCount(), 1);
+    QCOMPARE(r.err.count(QStringLiteral("[status] 日志保存失败！无法写入日志文件 /dev/full：")), 1);
+    QCOMPARE(r.err.contains(QStringLiteral("reply: HTTP 200 2 bytes")), httpLineShown);
+  }
+
+  // On a terminal the count-down is one live line: it shows only counts, and
+  // it is ended before any other output.
+  void countdownOnATerminal() {
+    Headless h;
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"time===1", "frequence===1", "send_type===1"}));
+    int master = -1, slave = -1;
+    QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    h.process.setChildProcessModifier([slave] {
+      ::dup2(slave, STDOUT_FILENO);
+      ::dup2(slave, STDERR_FILENO);
+    });
+    QByteArray terminal;
+    QSocketNotifier reader(master, QSocketNotifier::Read);
+    auto drain = [&] {
+      char buf[4096];
+      for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) terminal.append(buf, n);
+    };
+    connect(&reader, &QSocketNotifier::activated, this, drain);
+    QStringList args = h.withTask("catch");
+    args << "--at" << QDateTime::currentDateTime().addSecs(3).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    h.start(args);
+    ::close(slave);
+    QTRY_VERIFY_WITH_TIMEOUT(h.process.state() == QProcess::NotRunning, 20000);
+    drain();
+    ::close(master);
+    QCOMPARE(h.process.exitCode(), 0);
+
+    const QString text = QString::fromUtf8(terminal);
+    const QRegularExpression count(QStringLiteral("^(\\x1b\\[K)?剩余时间：-?\\d+天 -?\\d+时 -?\\d+分 -?\\d+秒$"));
+    int counts = 0;
+    for (const QString& piece : text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+      if (!piece.contains(QStringLiteral("剩余时间："))) continue;
+      QVERIFY2(count.match(piece).hasMatch(), qPrintable(piece));
+      ++counts;
+    }
+    QVERIFY2(counts >= 2, qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("\n[sent] user=bob&domain=a.com")), qPrintable(text));
   }
 
   void timedCatchInThePastIsRefused() {
