@@ -70,6 +70,7 @@ class TaskWindow : public WatchContext {
   void logged(Ctl box, const QString& entry);
 
  private:
+  void startPacing();
   void applyDesignTimeState();
   void startCompanionTool(const QString& relativePath);
 };

@@ -6,11 +6,13 @@
 #include <QTimer>
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <unistd.h>
 
 #include "app/TaskWindow.h"
 #include "cli/HeadlessOutput.h"
+#include "platform/EventWait.h"
 #include "sending/Senders.h"
 #include "settings/SettingsStore.h"
 #include "task/TaskFile.h"
@@ -19,6 +21,8 @@ namespace {
 
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 2;
+constexpr int kExitHttpError = 3;  // register: answered, but not with 2xx
+constexpr int kExitNoAnswer = 4;   // register: no HTTP answer (time-out, refused, certificate)
 constexpr int kExitUsage = 64;
 // How long the end of a run waits for its webhooks.
 constexpr int kNotificationWaitMs = 10000;
@@ -36,9 +40,14 @@ const char* const kUsage =
     "Settings come from INI, by default zembrin.ini beside the program.\n"
     "Sent data is printed on stdout as [sent] lines, replies as [returned] lines, and each\n"
     "WHOIS-triggered registration as a [catch] line with its timings; status, notices and\n"
-    "messages go to stderr as [status] and [message] lines, and each run ends with a\n"
-    "[summary] line there. A line break inside an entry starts a new prefixed line, and\n"
-    "control characters other than tab are written escaped (\\x1b).\n"
+    "messages go to stderr as [status] and [message] lines. A line break inside an entry\n"
+    "starts a new prefixed line, and control characters other than tab are written escaped\n"
+    "(\\x1b). Each run ends with a line on stderr:\n"
+    "  [summary] sent=N replies=M http_errors=E failures=K late=L catches=C\n"
+    "  (sent: on the wire; replies: answered with any HTTP status; http_errors: status 400\n"
+    "  or more; failures: no HTTP answer or timed out; late: on the wire more than 2 ms\n"
+    "  after its due time; catches: WHOIS-triggered registrations; warm-up requests are\n"
+    "  not counted).\n"
     "--json prints every event as one JSON object per line on stdout instead, with \"type\"\n"
     "(sent, returned, status, message, catch, summary), \"time\" (ISO 8601 with\n"
     "milliseconds) and the event's own fields: \"text\" for sent, returned, status and\n"
@@ -46,7 +55,9 @@ const char* const kUsage =
     "sent, replies, http_errors, failures, late and catches for a summary. stderr then\n"
     "holds only fatal errors; the exit status is the same.\n"
     "SIGINT/SIGTERM stops the run; a second one ends at once.\n"
-    "Exit status: 0 run ended, 2 task refused or task file unreadable, 64 usage error.\n";
+    "Exit status: 0 run ended (register: the registrar answered 2xx), 2 task refused or\n"
+    "task file unreadable, 3 register answered with another HTTP status, 4 register got\n"
+    "no HTTP answer (time-out, refused, certificate), 64 usage error.\n";
 
 void writeErr(const QString& text) {
   const QByteArray bytes = text.toUtf8();
@@ -198,6 +209,9 @@ int runHeadless(int argc, char** argv) {
     else w.regstop_Click();
   });
 
+  // Before the start: a normal registration may end inside it.
+  std::optional<RunSummary> summary;
+  QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
   bool started = false;
   if (a.command == QLatin1String("register")) {
     started = w.startNormalRegistration();
@@ -214,12 +228,22 @@ int runHeadless(int argc, char** argv) {
   }
   if (started) waitForRunEnd(w);
 
-  // Requests already sent finish before the process ends (up to the time-out),
-  // then the notifications they led to.
+  // Requests already sent finish before the process ends (up to the time-out);
+  // the run's summary comes once they have, then the notifications it led to.
   waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
+  if (started && !summary) {
+    platform::EventWait wait;
+    wait.wakeOn(&w.events, &RunEvents::runEnded);
+    wait.run([&summary] { return summary.has_value(); }, 2000);
+  }
+  if (started && !summary) view.summary(runSummary(w));
   QCoreApplication::sendPostedEvents();
   w.report.waitForNotifications(kNotificationWaitMs);
   w.report.flush();
   view.finish();
-  return started ? kExitDone : kExitRefused;
+  if (!started) return kExitRefused;
+  const RunSummary s = summary.value_or(runSummary(w));
+  if (a.command != QLatin1String("register")) return kExitDone;
+  if (s.lastStatus >= 200 && s.lastStatus < 300) return kExitDone;
+  return s.lastStatus > 0 ? kExitHttpError : kExitNoAnswer;
 }

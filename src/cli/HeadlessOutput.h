@@ -32,13 +32,13 @@ class HeadlessOutput : public MemoryView {
   void message(const QString& text);
   void question(const QString& text);  // answered No: a runner has nobody to ask
   void notice(const QString& text);    // said at once, never coalesced
+  void summary(const RunSummary& summary);
   // Prints the pending status, ends the live line and flushes both streams.
   void finish();
 
  private:
   void entry(const char* prefix, const char* type, const QString& text);
   void caught(const CatchReport& report);
-  void summary(const RunSummary& summary);
   void statusChanged(const QString& text);
   void printStatus();
   void countdown(const QString& text);
