@@ -33,6 +33,12 @@ class Headless {
     writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
+  // WHOIS checking against a stub for .com, each domain caught once.
+  void useWhois(quint16 port, const QByteArray& more = {}) {
+    writeSettings("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
+                  "whois_server_1=.com|||127.0.0.1|||" + QByteArray::number(port) +
+                  "|||No match for|||Expiration Date: |||\r\n" + more);
+  }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
   QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -196,34 +202,87 @@ class HeadlessTest : public QObject {
   // the reply one string; stderr stays empty; the exit status is unchanged.
   void jsonLinesParse() {
     Headless h;
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(whois.listen());
+    whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+    h.useWhois(whois.port());
     StubHttpServer::Reply reply;
     reply.body = "ok\r\n\x1b[31m\"x\"";
     h.registrar.setReply(reply);
     h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
-    QStringList args = h.withTask("register");
+    QStringList args = h.withTask("catch");
     args << "--json";
     const Run r = h.run(args);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.err, QString());
     const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+08:00$"));
-    QStringList types;
-    QHash<QString, QString> textOf;
-    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
+    QMultiHash<QString, QJsonObject> byType;
+    for (const QString& line : r.out.split(u'\n', Qt::SkipEmptyParts)) {
       QJsonParseError error;
       const QJsonObject o = QJsonDocument::fromJson(line.toUtf8(), &error).object();
       QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(line));
       QVERIFY2(iso.match(o.value("time").toString()).hasMatch(), qPrintable(line));
-      types << o.value("type").toString();
-      textOf.insert(types.last(), o.value("text").toString());
+      byType.insert(o.value("type").toString(), o);
     }
-    QCOMPARE(types.filter("sent"), QStringList{"sent"});
-    QCOMPARE(types.filter("returned"), QStringList{"returned"});
-    QVERIFY(types.contains("status"));
-    QCOMPARE(types.last(), QStringLiteral("message"));
-    QCOMPARE(textOf.value("sent"), QStringLiteral("user=bob&domain=a.com"));
-    QCOMPARE(textOf.value("returned"), QStringLiteral("ok\r\n\x1b[31m\"x\""));
-    QCOMPARE(textOf.value("message"), QStringLiteral("操作完成！"));
+    QStringList types = byType.uniqueKeys();
+    types.sort();
+    QCOMPARE(types, (QStringList{"catch", "message", "returned", "sent", "status", "summary"}));
+    const QString registration = QStringLiteral("user=bob&domain=a.com");
+    QCOMPARE(std::count_if(byType.begin(), byType.end(),
+                           [&](const QJsonObject& o) { return o.value("text").toString() == registration; }),
+             qsizetype(1));
+    QCOMPARE(byType.values("catch").size(), 1);
+    const QJsonObject c = byType.value("catch");
+    QCOMPARE(c.value("domain").toString(), QStringLiteral("a.com"));
+    QCOMPARE(c.value("http_status").toInt(), 200);
+    QCOMPARE(c.value("reply").toString(), QStringLiteral("ok\r\n\x1b[31m\"x\""));
+    QVERIFY(c.value("on_wire_ms").toDouble() >= 0);
+    QVERIFY(c.value("reply_ms").toDouble() >= c.value("on_wire_ms").toDouble());
+    const QJsonObject returned = byType.value("returned");  // the last: the registration's reply
+    QCOMPARE(returned.value("text").toString(), QStringLiteral("ok\r\n\x1b[31m\"x\""));
+    const QJsonObject s = byType.value("summary");
+    QCOMPARE(s.value("sent").toInt(), 1);
+    QCOMPARE(s.value("catches").toInt(), 1);
+    QCOMPARE(byType.value("message").value("text").toString(), QStringLiteral("操作完成！"));
+  }
+
+  // A WHOIS catch: its report line on stdout, the summary on stderr, both in
+  // the log file too, and the webhook only after the registration arrived.
+  void catchReportWebhookAndLogFile() {
+    Headless h;
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(whois.listen());
+    whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+    h.useWhois(whois.port(), "save_log=1\r\nnotify_url=" +
+                                 h.registrar.url("/hook?e={{{event}}}&d={{{domain}}}").toUtf8() + "\r\n");
+    StubHttpServer::Reply reply;
+    reply.body = QByteArray::fromHex("d7a2b2e1b3c9b9a6") + "\r\n<detail/>";  // 注册成功 in GBK
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("catch"));
+    QCOMPARE(r.exitCode, 0);
+
+    QStringList targets;
+    for (const StubHttpServer::Request& q : h.registrar.requests()) targets << QString::fromLatin1(q.target);
+    QCOMPARE(targets, (QStringList{"/reg", "/hook?e=catch&d=a.com", "/hook?e=done&d="}));
+    const QRegularExpression catchLine(QStringLiteral(
+        "^\\[catch\\] a\\.com deleted \\d\\d:\\d\\d:\\d\\d\\.\\d{6} on-wire \\+\\d+\\.\\d\\d ms reply \\+\\d+\\.\\d ms \"注册成功\"$"));
+    const QStringList caught = r.out.split(u'\n').filter(QStringLiteral("[catch]"));
+    QCOMPARE(caught.size(), 1);
+    QVERIFY2(catchLine.match(caught[0]).hasMatch(), qPrintable(caught[0]));
+    const QStringList summary = r.err.split(u'\n').filter(QStringLiteral("[summary]"));
+    QCOMPARE(summary.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\[summary\\] sent=1 replies=1 http_errors=0 failures=0 late=[01] catches=1$"))
+                 .match(summary[0]).hasMatch(),
+             qPrintable(summary[0]));
+
+    QFile log(h.path(QStringLiteral("logs/zembrin-%1.log").arg(QDate::currentDate().toString("yyyyMMdd"))));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QStringList logged;
+    for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+      logged << line.mid(24);  // after the stamp
+    QCOMPARE(logged.filter(QStringLiteral("[catch]")), caught);
+    QCOMPARE(logged.filter(QStringLiteral("[summary]")), summary);
   }
 
   // The log file failing is said once on stderr and the run goes on; the
