@@ -60,8 +60,11 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   setWindowIcon(programIcon());
   notifier_ = std::make_unique<DesktopNotifier>(task_->events, windowIcon());
   // A notice (a setting replaced, the log file failing) is said on the status line.
-  connect(&task_->events, &RunEvents::notice, this,
-          [this](const QString& text) { view_.setText(Ctl::Label1, text); });
+  // The tool tip keeps it whole where the line is too short.
+  connect(&task_->events, &RunEvents::notice, this, [this](const QString& text) {
+    view_.setText(Ctl::Label1, text);
+    view_.widget(Ctl::Label1)->setToolTip(text);
+  });
   setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
 }
 
