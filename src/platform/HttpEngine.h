@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,8 +31,8 @@ struct HttpTransfer {
   QByteArray reply;
   HttpRequest* owner = nullptr;  // null once nobody observes it
   bool truncated = false;
-  bool counted = false;  // a registration request
-  bool pipeWait = false;
+  bool counted = false;  // a registration request of the current count
+  quint64 countGeneration = 0;
   bool onWire = false;   // the request has been handed to its connection
   int redirects = 0;
   char error[CURL_ERROR_SIZE] = {};
@@ -56,9 +57,13 @@ class HttpEngine : public HttpEngineSignals {
   int inFlightTo(const QByteArray& origin) const { return per_origin_.value(origin); }
   int countedInFlight() const;
   RequestCounters counters() const;
-  void resetCounters() { counters_ = {}; }
+  // Requests of an earlier run still out no longer count.
+  void resetCounters() {
+    counters_ = {};
+    ++count_generation_;
+  }
   int dropNotOnWire();
-  bool idleConnectionClosed();
+  bool idleConnectionClosed(const QByteArray& origin);
   void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
   void setLifetimeMs(int ms) { lifetime_ms_ = ms > 0 ? ms : kMaxRequestLifetimeMs; }
 
@@ -94,7 +99,8 @@ class HttpEngine : public HttpEngineSignals {
   std::unordered_set<HttpTransfer*> transfers_;
   QHash<QByteArray, int> per_origin_;
   RequestCounters counters_;
-  std::unordered_set<curl_socket_t> open_sockets_;
+  quint64 count_generation_ = 0;
+  std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
   std::unordered_set<curl_socket_t> watched_sockets_;  // in use by a transfer
   std::vector<CURL*> idle_easy_;
   QByteArray extra_ca_;
