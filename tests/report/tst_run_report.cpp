@@ -85,11 +85,13 @@ class TestRunReport : public QObject {
       QVERIFY2(at >= before && at <= after, qPrintable(line));
       rest << m.captured(2) + u' ' + m.captured(3);
     }
+    // Lateness depends on the machine's load, not on the record.
+    rest.replaceInStrings(QRegularExpression(QStringLiteral("late=\\d+")), QStringLiteral("late=L"));
     QCOMPARE(rest, (QStringList{"[sent] user=bob&domain=a.com",
                                 QStringLiteral("[zembrin.http] reply: HTTP 200 %1 bytes").arg(reply.body.size()),
                                 "[returned] ok", "[returned] line two",
                                 "[returned] [sent] forged\\x1b[31m",
-                                "[summary] sent=1 replies=1 http_errors=0 failures=0 late=0 catches=0"}));
+                                "[summary] sent=1 replies=1 http_errors=0 failures=0 late=L catches=0"}));
     QCOMPARE(modeOf(path), 0600);
     QCOMPARE(modeOf(QFileInfo(path).absolutePath()), 0700);
   }
