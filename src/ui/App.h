@@ -10,8 +10,13 @@ class Prompter;
 class SettingsDialog;
 
 // Start-up of the window program: settings, the hidden settings dialog, the
-// task window; then the event loop until the window closes.
+// task window; then the event loop until the window closes. Without a display
+// it names the headless commands on stderr and returns 1.
 int runWindow(int& argc, char** argv);
+
+// A display is named (DISPLAY, WAYLAND_DISPLAY) or a Qt platform is chosen
+// (QT_QPA_PLATFORM, e.g. offscreen).
+bool displayNamed();
 
 // The program's windows and settings, brought up in start-up order: the
 // settings are loaded from `iniPath` and the settings dialog is created
