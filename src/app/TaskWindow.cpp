@@ -171,9 +171,11 @@ void TaskWindow::Command3_Click() {
 // file's folder. On this platform the tool may also be installed without the
 // ".exe" suffix.
 void TaskWindow::startCompanionTool(const QString& relativePath) {
-  QStringList paths{QCoreApplication::applicationDirPath() + relativePath};
-  const QString besideSettings = QFileInfo(settingsPath).absolutePath() + relativePath;
-  if (QFileInfo(besideSettings) != QFileInfo(paths[0])) paths << besideSettings;
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString settingsDir = QFileInfo(settingsPath).absolutePath();
+  QStringList paths{programDir + relativePath};
+  if (QFileInfo(settingsDir).canonicalFilePath() != QFileInfo(programDir).canonicalFilePath())
+    paths << settingsDir + relativePath;
   for (const QString& path : paths) {
     QString withoutSuffix = path;
     withoutSuffix.chop(4);

@@ -32,7 +32,8 @@ const char* const kUsage =
     "                                                 say so, else send at the task's rate;\n"
     "                                                 --at arms a timed start\n"
     "  zembrin --help | --version\n"
-    "Settings come from INI, by default zembrin.ini beside the program.\n"
+    "Settings come from INI, by default zembrin.ini beside the program or, when that\n"
+    "folder is not the user's to write, $XDG_CONFIG_HOME/zembrin/zembrin.ini.\n"
     "Sent data is printed on stdout as [sent] lines, replies as [returned] lines;\n"
     "status and messages go to stderr. SIGINT/SIGTERM stops the run; a second one ends at once.\n"
     "Exit status: 0 run ended, 2 task refused or task file unreadable, 64 usage error.\n";
