@@ -121,12 +121,14 @@ void platformFailureHandler(QtMsgType type, const QMessageLogContext& context, c
   std::_Exit(1);
 }
 
-}  // namespace
-
+// A display is named, or a Qt platform is chosen (QT_QPA_PLATFORM, e.g.
+// offscreen).
 bool displayNamed() {
   return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
          !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
+
+}  // namespace
 
 int runWindow(int& argc, char** argv) {
   if (!displayNamed()) {

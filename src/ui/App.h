@@ -14,10 +14,6 @@ class SettingsDialog;
 // it names the headless commands on stderr and returns 1.
 int runWindow(int& argc, char** argv);
 
-// A display is named (DISPLAY, WAYLAND_DISPLAY) or a Qt platform is chosen
-// (QT_QPA_PLATFORM, e.g. offscreen).
-bool displayNamed();
-
 // The program's windows and settings, brought up in start-up order: the
 // settings are loaded from `iniPath` and the settings dialog is created
 // hidden (step 1), then the task window is created, initialised and shown
