@@ -34,7 +34,7 @@ zembrin_install_packages() {
     tail -n 40 "$ZEMBRIN_SETUP_LOG" >&2
     return 1
   fi
-  echo "Installed ${#missing[@]} packages."
+  echo "Installed."
 }
 
 zembrin_build() {
