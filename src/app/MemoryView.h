@@ -1,7 +1,7 @@
 #pragma once
 #include <array>
 
-#include "app/TaskView.h"
+#include "platform/TaskView.h"
 
 // The task window as plain values, for tests and the headless runner.
 class MemoryView : public TaskView {

@@ -36,16 +36,6 @@ QDateTime parseLocalDateTime(const QString& text) {
 }
 }  // namespace
 
-qint32 TaskWindow::durationFromWindow() const {
-  return view.text(Ctl::reg_second).toInt() * secondsPerUnit(view.text(Ctl::send_time));
-}
-
-float TaskWindow::intervalFromWindow() const {
-  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
-  const float unit = static_cast<float>(secondsPerUnit(view.text(Ctl::send_interval)));
-  return (perUnit > 0 ? unit / static_cast<float>(perUnit) : -1.0f) * 1000.0f;
-}
-
 QString TaskWindow::countdownText(qint64 s) {
   const qint64 dayRem = s % 86400;  // remainder keeps the dividend's sign
   return QStringLiteral("剩余时间：%1天 %2时 %3分 %4秒")

@@ -10,9 +10,7 @@
 
 TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
                        SettingsDialogState& settingsDialog, QString settingsPath)
-    : view(view),
-      prompter(prompter),
-      settings(settings),
+    : WatchContext(view, prompter, settings),
       settingsDialog(settingsDialog),
       settingsPath(std::move(settingsPath)) {
   // Precise: a coarse timer may fire up to 5% early, which would count whole
@@ -34,12 +32,6 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
 }
 
 TaskWindow::~TaskWindow() = default;
-
-void TaskWindow::setIntStart(qint16 value) {
-  if (int_start_ == value) return;
-  int_start_ = value;
-  emit runFlagChanged();
-}
 
 // What the window holds before its initialisation runs: captions, hints,
 // initial selections and the enabled and read-only states of an idle window.
@@ -99,19 +91,7 @@ void TaskWindow::Form_Load() {
 
 // Inverts rather than sets: called once to lock and once to unlock, and every
 // caller fixes regstop and time_end right after.
-void TaskWindow::ToggleTaskControls() {
-  for (const ControlInfo& c : allControls()) {
-    switch (c.kind) {
-      case CtlKind::LineEdit:
-      case CtlKind::TextArea: view.setReadOnly(c.id, !view.readOnly(c.id)); break;
-      case CtlKind::List:
-      case CtlKind::CheckBox:
-      case CtlKind::Button:
-      case CtlKind::Options: view.setEnabled(c.id, !view.enabled(c.id)); break;
-      case CtlKind::Label: break;
-    }
-  }
-}
+void TaskWindow::ToggleTaskControls() { ::ToggleTaskControls(view); }
 
 bool TaskWindow::Form_QueryUnload() {
   if (int_start() != 1 && timer_start != 1) return true;

@@ -1,7 +1,7 @@
 #include "sending/HttpExchange.h"
 
-#include "app/LogBox.h"
-#include "app/TaskWindow.h"
+#include "platform/LogBox.h"
+#include "sending/SendContext.h"
 #include "codecs/Charsets.h"
 #include "platform/EventWait.h"
 
@@ -24,20 +24,20 @@ void RequestRing::release() {
   slots_.resize(1);
 }
 
-bool showSentFor(const TaskWindow& w, qint32 countInRun, bool sendFormLoop) {
+bool showSentFor(const SendContext& w, qint32 countInRun, bool sendFormLoop) {
   const int option = w.view.index(Ctl::radio_send_info);
   return option == 2 || (option == 1 && countInRun == 1) || (sendFormLoop && w.send_mode == 0);
 }
 
-bool awaitReplyFor(const TaskWindow& w, qint32 countInRun) {
+bool awaitReplyFor(const SendContext& w, qint32 countInRun) {
   const int option = w.view.index(Ctl::radio_return_info);
   return option == 2 || (option == 1 && countInRun == 1) || w.send_mode == 0;
 }
 
-bool awaitCompletion(TaskWindow& w, platform::HttpRequest& request, int timeoutS) {
+bool awaitCompletion(SendContext& w, platform::HttpRequest& request, int timeoutS) {
   platform::EventWait wait;
   wait.wakeOn(&request, &platform::HttpRequest::completed);
-  wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+  wait.wakeOn(&w, &RunFlag::runFlagChanged);
   // "More than the time-out": the deadline lies just past it.
   wait.run([&] { return request.readyState() == 4 || w.int_start() != 1; },
            static_cast<qint64>(std::max(timeoutS, 0)) * 1000 + 1);
@@ -52,7 +52,7 @@ ReplyOutcome replyOutcome(const platform::HttpRequest& request, bool utf8Reply) 
   return {utf8Reply ? charsets::utf8Decode(body) : charsets::gb2312Decode(body), true};
 }
 
-void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& slotRef,
+void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& slotRef,
                  qint32 captionCount, bool showSent, bool awaitReply) {
   // Our own reference: the ring may be released while we wait.
   const std::shared_ptr<platform::HttpRequest> slot = slotRef;

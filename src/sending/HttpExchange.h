@@ -1,11 +1,11 @@
 #pragma once
+#include "sending/SendContext.h"
 #include <QString>
 #include <memory>
 #include <vector>
 
 #include "platform/HttpClient.h"
 
-class TaskWindow;
 
 // The request slots of one run. All slots are created when the ring is set
 // up, so sending allocates no request object per request.
@@ -36,8 +36,8 @@ inline const QString kEmpty = QStringLiteral("请求api失败或无数据返回�
 
 // The display rules. countInRun includes the request being sent (the first
 // request has 1). A send of normal registration (send mode 0) always shows.
-bool showSentFor(const TaskWindow& w, qint32 countInRun, bool sendFormLoop);
-bool awaitReplyFor(const TaskWindow& w, qint32 countInRun);
+bool showSentFor(const SendContext& w, qint32 countInRun, bool sendFormLoop);
+bool awaitReplyFor(const SendContext& w, qint32 countInRun);
 
 // One exchange on the window's built request (w.request_url, w.reg.Form):
 // sends it on slot with the two headers, shows it when showSent (right after
@@ -45,12 +45,12 @@ bool awaitReplyFor(const TaskWindow& w, qint32 countInRun);
 // reply within the time-out and appends the outcome to regresult.
 // Synchronous mode (radio_post_type 0) waits for the reply even when nothing
 // is shown; the window's events keep running during every wait.
-void SendRequest(TaskWindow& w, const std::shared_ptr<platform::HttpRequest>& slot,
+void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& slot,
                  qint32 captionCount, bool showSent, bool awaitReply);
 
 // Blocks in the event loop until the request completes, the run flag leaves
 // 1, or more than timeoutS seconds have passed. True when it completed.
-bool awaitCompletion(TaskWindow& w, platform::HttpRequest& request, int timeoutS);
+bool awaitCompletion(SendContext& w, platform::HttpRequest& request, int timeoutS);
 
 // What regresult shows for a finished wait (steps of the classification);
 // isReply is false for the three failure texts.

@@ -1,7 +1,7 @@
 #include "sending/RequestBuilder.h"
 
-#include "app/Controls.h"
-#include "app/TaskWindow.h"
+#include "platform/Controls.h"
+#include "sending/SendContext.h"
 #include "codecs/PercentEncode.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
@@ -16,12 +16,12 @@ QString padded(int value, bool twoDigits) {
 }
 
 // The formula box counts as empty while it shows its hint.
-QString md5Formula(const TaskWindow& w) {
+QString md5Formula(const SendContext& w) {
   const QString f = w.view.text(Ctl::md5_var);
   return f == texts::kMd5Hint ? QString() : f;
 }
 
-void fillMd5Rows(TaskWindow& w, const QString& name, const QString& value) {
+void fillMd5Rows(SendContext& w, const QString& name, const QString& value) {
   for (Md5Row& row : w.md5_table) {
     if (row.term != name) continue;
     row.value = row.hash_first == 1 ? md5(value) : value;
@@ -29,7 +29,7 @@ void fillMd5Rows(TaskWindow& w, const QString& name, const QString& value) {
   }
 }
 
-void fillUrlVars(TaskWindow& w, const QString& name, const QString& value) {
+void fillUrlVars(SendContext& w, const QString& name, const QString& value) {
   for (UrlVar& v : w.url_vars)
     if (v.name == name) v.value = value;
 }
@@ -42,7 +42,7 @@ bool anyLineAssigns(const QStringList& lines) {
 
 // One dynamic box: the line under the cursor (moved past lines without "==="),
 // its items into the body or the placeholders, and into the formula.
-void applyDynamicLine(TaskWindow& w, const QStringList& lines, int& row, bool expand,
+void applyDynamicLine(SendContext& w, const QStringList& lines, int& row, bool expand,
                       bool haveFormula) {
   if (!anyLineAssigns(lines)) return;
   const int n = static_cast<int>(lines.size());
@@ -117,7 +117,7 @@ QString timeVariableText(const QDateTime& t, const QString& formatEntry, int zon
   return formatDateTime(t, formatEntry);
 }
 
-void BuildRequest(TaskWindow& w, const QStringList& dyn1Lines, const QStringList& dyn2Lines,
+void BuildRequest(SendContext& w, const QStringList& dyn1Lines, const QStringList& dyn2Lines,
                   int& dyn1Row, int& dyn2Row, const BuildOptions& options) {
   // 1. The body starts from the fixed content.
   w.reg.Form = w.reg.Form1;

@@ -1,9 +1,9 @@
 #pragma once
+#include "sending/SendContext.h"
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
-class TaskWindow;
 
 // How a sender asks for its request.
 struct BuildOptions {
@@ -21,7 +21,7 @@ struct BuildOptions {
 // and dyn2Lines; each is moved forward (wrapping) past lines without "==="
 // and left on the line used. Building cannot fail: the percent-encoding used
 // takes any text.
-void BuildRequest(TaskWindow& w, const QStringList& dyn1Lines, const QStringList& dyn2Lines,
+void BuildRequest(SendContext& w, const QStringList& dyn1Lines, const QStringList& dyn2Lines,
                   int& dyn1Row, int& dyn2Row, const BuildOptions& options);
 
 // A date written with one of the time-format patterns: yyyy/yy year, m/mm

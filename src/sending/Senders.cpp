@@ -5,7 +5,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/TaskWindow.h"
+#include "sending/SendContext.h"
 #include "codecs/StopWatch.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
@@ -59,7 +59,7 @@ int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int en
 // leaves 1; no spinning.
 // The alarm is made at the first wait: a single request (normal registration,
 // a WHOIS-triggered send) never pays for it.
-void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs,
+void waitUntil(SendContext& w, const PacingClock& clock, double dueMs,
                std::optional<PreciseAlarm>& lazyAlarm) {
   const double remainingMs = dueMs - clock.elapsedMs();
   if (remainingMs <= 0) return;
@@ -67,7 +67,7 @@ void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs,
   PreciseAlarm& alarm = *lazyAlarm;
   platform::EventWait wait;
   if (!alarm.isValid()) {
-    wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+    wait.wakeOn(&w, &RunFlag::runFlagChanged);
     wait.run([&w] { return w.int_start() != 1; }, static_cast<qint64>(std::ceil(remainingMs)));
     return;
   }
@@ -76,7 +76,7 @@ void waitUntil(TaskWindow& w, const PacingClock& clock, double dueMs,
   const QMetaObject::Connection ring = QObject::connect(
       alarm.notifier(), &QSocketNotifier::activated, [&alarm, &rang] { rang |= alarm.acknowledge(); });
   wait.wakeOn(alarm.notifier(), &QSocketNotifier::activated);
-  wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+  wait.wakeOn(&w, &RunFlag::runFlagChanged);
   alarm.arm(remainingMs);
   // The timer limit is only a safety net behind the alarm.
   wait.run([&] { return rang || w.int_start() != 1; },
@@ -95,27 +95,27 @@ int requestRingSize(float interval_ms, int send_mode) {
   return 5001;
 }
 
-void setUpRequestPool(TaskWindow& w, int slotCount) {
+void setUpRequestPool(SendContext& w, int slotCount) {
   if (w.request_pool) w.request_pool->release();
   w.request_pool = std::make_shared<RequestRing>(slotCount);
   w.pool_slot = 0;
 }
 
-void releaseRequestPool(TaskWindow& w) {
+void releaseRequestPool(SendContext& w) {
   if (w.request_pool) w.request_pool->release();
   w.pool_slot = 0;
 }
 
 void waitForRequestsInFlight(int timeoutMs) { platform::waitForHttpTransfers(timeoutMs); }
 
-void Timer5_Timer(TaskWindow& w) {
+void Timer5_Timer(SendContext& w) {
   if (w.int_start() != 1) return;
   const qint64 remaining = w.duration_s - platform::secondsFrom(w.run_start, platform::now());
   w.view.setText(Ctl::Label4, kRemainingPrefix + QString::number(remaining) + QStringLiteral("秒"));
   if (remaining <= 0 && w.send_mode == 1) w.setIntStart(0);
 }
 
-void SendFormOnTick(TaskWindow& w) {
+void SendFormOnTick(SendContext& w) {
   // A stop pressed since the run's first send is not undone by a late tick.
   if (w.tick_send_count > 0 && w.int_start() != 1) return;
   const int depth = w.property(kTickDepth).toInt();
@@ -152,7 +152,7 @@ void SendFormOnTick(TaskWindow& w) {
   }
 }
 
-void SendFormLoop(TaskWindow& w) {
+void SendFormLoop(SendContext& w) {
   TaskView& view = w.view;
   const int mode = w.send_mode;
 
@@ -244,4 +244,14 @@ void SendFormLoop(TaskWindow& w) {
   w.timer_start = 0;
   w.Timer5.stop();
   if (mode != 2) w.prompter.showMessage(kDoneMessage);
+}
+
+qint32 SendContext::durationFromWindow() const {
+  return view.text(Ctl::reg_second).toInt() * secondsPerUnit(view.text(Ctl::send_time));
+}
+
+float SendContext::intervalFromWindow() const {
+  const int perUnit = view.index(Ctl::frequence) > 0 ? view.text(Ctl::frequence).toInt() : 0;
+  const float unit = static_cast<float>(secondsPerUnit(view.text(Ctl::send_interval)));
+  return (perUnit > 0 ? unit / static_cast<float>(perUnit) : -1.0f) * 1000.0f;
 }

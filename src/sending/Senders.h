@@ -1,17 +1,17 @@
 #pragma once
-class TaskWindow;
+#include "sending/SendContext.h"
 
 // The blocking sender (send modes 0, 1 and 2) and the one-request tick sender.
-void SendFormLoop(TaskWindow& w);
-void SendFormOnTick(TaskWindow& w);
-void Timer5_Timer(TaskWindow& w);
+void SendFormLoop(SendContext& w);
+void SendFormOnTick(SendContext& w);
+void Timer5_Timer(SendContext& w);
 
 // Slots of a request ring for a pacing interval (ms, negative = unlimited).
 int requestRingSize(float interval_ms, int send_mode);
 // The tick sender's ring in w.request_pool: set up with fresh slots, or
 // released (requests already sent finish unobserved) down to one empty slot.
-void setUpRequestPool(TaskWindow& w, int slots);
-void releaseRequestPool(TaskWindow& w);
+void setUpRequestPool(SendContext& w, int slots);
+void releaseRequestPool(SendContext& w);
 
 // Lets requests already on the wire finish (at most timeoutMs), so the last
 // request of a headless run is never cut off by the process ending.

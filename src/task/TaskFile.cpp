@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
-#include "app/TaskWindow.h"
+#include "task/TaskContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
@@ -93,7 +93,7 @@ void selectIndex(TaskView& v, Ctl list, const QString& value, int last) {
   if (n >= 0) v.setIndex(list, n);
 }
 
-void applyKey(TaskWindow& w, const QString& key, const QString& value) {
+void applyKey(TaskContext& w, const QString& key, const QString& value) {
   TaskView& v = w.view;
   // An empty date value becomes that part of the current time.
   auto dateValue = [&](Ctl box, int (*part)(const QDateTime&)) {
@@ -141,7 +141,7 @@ void applyKey(TaskWindow& w, const QString& key, const QString& value) {
 }
 
 // Every configuration section in file order; a later value wins.
-void applyConfiguration(TaskWindow& w, const QStringList& lines) {
+void applyConfiguration(TaskContext& w, const QStringList& lines) {
   const qsizetype n = lines.size();
   qsizetype i = 0;
   while (i < n) {
@@ -179,7 +179,7 @@ QString sectionContent(const QStringList& lines, const QString& begin, const QSt
 
 }  // namespace
 
-bool writeTaskFile(const TaskWindow& w, const QString& path, QString* error) {
+bool writeTaskFile(const TaskContext& w, const QString& path, QString* error) {
   const QByteArray bytes = charsets::toGb18030(taskLines(w.view).join(kCrLf) + kCrLf);
   // Written beside the old file and renamed over it, so a failed write
   // leaves the old file whole.
@@ -202,7 +202,7 @@ bool writeTaskFile(const TaskWindow& w, const QString& path, QString* error) {
   return true;
 }
 
-bool readTaskFile(TaskWindow& w, const QString& path, QString* error) {
+bool readTaskFile(TaskContext& w, const QString& path, QString* error) {
   if (!QFileInfo(path).isFile()) {
     if (error) *error = QStringLiteral("指定文件不存在！");
     return false;
@@ -227,7 +227,7 @@ bool readTaskFile(TaskWindow& w, const QString& path, QString* error) {
   return true;
 }
 
-void applyTaskFileBytes(TaskWindow& w, const QByteArray& bytes) {
+void applyTaskFileBytes(TaskContext& w, const QByteArray& bytes) {
   const QStringList lines = fileLines(charsets::fromGb18030(bytes));
   applyConfiguration(w, lines);
   w.view.setText(Ctl::common1, sectionContent(lines, QStringLiteral("[common_begin]"),
@@ -238,7 +238,7 @@ void applyTaskFileBytes(TaskWindow& w, const QByteArray& bytes) {
                  sectionContent(lines, QStringLiteral("[dyn2_begin]"), QStringLiteral("[dyn2_end]")));
 }
 
-void saveTaskClick(TaskWindow& w) {
+void saveTaskClick(TaskContext& w) {
   QString path = w.prompter.saveFileName(kFilter);
   if (path.isEmpty()) return;
   if (!path.contains(QLatin1Char('.'))) path += QStringLiteral(".txt");
@@ -251,7 +251,7 @@ void saveTaskClick(TaskWindow& w) {
   w.prompter.showMessage(QStringLiteral("保存完成！"));
 }
 
-void loadTaskClick(TaskWindow& w) {
+void loadTaskClick(TaskContext& w) {
   if (!w.prompter.askYesNo(QStringLiteral("载入信息将覆盖现有全部信息，确定吗？"))) return;
   const QString path = w.prompter.openFileName(kFilter);
   if (path.isEmpty()) return;

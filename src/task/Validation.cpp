@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include "app/TaskWindow.h"
+#include "task/TaskContext.h"
 #include "codecs/TextRules.h"
 
 using namespace textrules;
@@ -108,7 +108,7 @@ QString dynamicLinesProblem(const QString& text, const QString& label) {
 
 }  // namespace
 
-bool ValidateTask(TaskWindow& w) {
+bool ValidateTask(TaskContext& w) {
   TaskView& v = w.view;
   auto refuse = [&w](const QString& message) {
     w.prompter.showMessage(message);

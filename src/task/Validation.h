@@ -1,6 +1,6 @@
 #pragma once
-class TaskWindow;
+#include "task/TaskContext.h"
 
 // Tidies the boxes and checks the task; shows the first problem's message and
 // returns false. Records domain_source, api_url, url_template_mode, url_vars.
-bool ValidateTask(TaskWindow& w);
+bool ValidateTask(TaskContext& w);

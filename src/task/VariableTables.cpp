@@ -3,7 +3,7 @@
 #include <QList>
 #include <QPair>
 
-#include "app/TaskWindow.h"
+#include "task/TaskContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/PercentEncode.h"
 #include "codecs/TextRules.h"
@@ -34,7 +34,7 @@ QString ExpandLineBreaks(const QString& text) {
   return out;
 }
 
-void BuildVariableTables(TaskWindow& w) {
+void BuildVariableTables(TaskContext& w) {
   TaskView& v = w.view;
 
   // Every start passes here before its first request: build the md5 byte

@@ -1,10 +1,10 @@
 #pragma once
+#include "task/TaskContext.h"
 #include <QString>
-class TaskWindow;
 
 // Builds reg (Form1 = fixed-content body), md5_table, url_vars values and
 // domain_list from the boxes, after ValidateTask succeeded.
-void BuildVariableTables(TaskWindow& w);
+void BuildVariableTables(TaskContext& w);
 
 // Every "{\n}" becomes "%0D%0A" (the line-break token table).
 QString ExpandLineBreaks(const QString& text);

@@ -3,7 +3,7 @@
 #include <QTimer>
 #include <array>
 
-#include "app/TaskView.h"
+#include "platform/TaskView.h"
 
 class QButtonGroup;
 class QPlainTextEdit;

@@ -4,8 +4,8 @@
 #include <QLocale>
 #include <QTime>
 
-#include "app/LogBox.h"
-#include "app/TaskWindow.h"
+#include "platform/LogBox.h"
+#include "whois/WatchContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
@@ -42,7 +42,7 @@ const QString kStatusQuerying = QStringLiteral("状态：发送Whois查询数据
 const QString kStatusPause = QStringLiteral("状态：发送完成，whois间隔...");
 }  // namespace
 
-WhoisMonitor::WhoisMonitor(TaskWindow& w) : w(w) {
+WhoisMonitor::WhoisMonitor(WatchContext& w) : w(w) {
   clock_.start();
   connect(&Winsock1, &QTcpSocket::connected, this, &WhoisMonitor::onConnected);
   connect(&Winsock1, &QTcpSocket::readyRead, this, &WhoisMonitor::onReadyRead);
@@ -68,7 +68,7 @@ bool WhoisMonitor::waitFor(const std::function<bool()>& done, qint64 timeoutMs) 
     if (left == 0) break;
     platform::EventWait wait;
     wait.wakeOn(this, &WhoisMonitor::progressed);
-    wait.wakeOn(&w, &TaskWindow::runFlagChanged);
+    wait.wakeOn(&w, &RunFlag::runFlagChanged);
     wait.run(done, left);
   }
   return done();
@@ -244,7 +244,7 @@ void WhoisMonitor::logResult(int i, const QString& verdict) {
 // --- monitor -----------------------------------------------------------------
 
 void WhoisMonitor::run() {
-  w.ToggleTaskControls();
+  ToggleTaskControls(w.view);
   w.view.setEnabled(Ctl::time_end, false);
   BuildVariableTables(w);
 
@@ -297,7 +297,7 @@ void WhoisMonitor::run() {
   whois_connected = false;
   w.view.setText(Ctl::Label1, texts::kStatusDone);
   w.timer_start = 0;
-  w.ToggleTaskControls();
+  ToggleTaskControls(w.view);
   w.view.setEnabled(Ctl::time_end, false);
   w.prompter.showMessage(texts::kDoneMessage);
 }
@@ -313,12 +313,12 @@ void WhoisMonitor::wait_whois() {
   w.Timer6.stop();
 }
 
-void whois_monitor(TaskWindow& w) {
+void whois_monitor(WatchContext& w) {
   if (!w.whois) w.whois = std::make_shared<WhoisMonitor>(w);
   w.whois->run();
 }
 
-void Timer6_Timer(TaskWindow& w) {
+void Timer6_Timer(WatchContext& w) {
   if (w.int_start() != 1) return;
   const qint64 left =
       w.settings.whois_time - platform::secondsFrom(w.last_send_start, platform::now());

@@ -1,4 +1,5 @@
 #pragma once
+#include "whois/WatchContext.h"
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -9,12 +10,11 @@
 
 #include "whois/Verdict.h"
 
-class TaskWindow;
 
 // Watches every domain of domain_list over WHOIS and fires the registration
 // the moment a server reports it deleted; returns when watching has ended.
-void whois_monitor(TaskWindow& w);
-void Timer6_Timer(TaskWindow& w);
+void whois_monitor(WatchContext& w);
+void Timer6_Timer(WatchContext& w);
 
 namespace whois {
 // The verdict texts of the result log, each after " 域名 " and the domain.
@@ -47,11 +47,11 @@ struct WatchRow {
 
 // The WHOIS side of one task window: the query client on its single socket
 // and the monitor that turns replies into verdicts. The task window holds one
-// (TaskWindow::whois); whois_monitor() creates it on first use.
+// (WatchContext::whois); whois_monitor() creates it on first use.
 class WhoisMonitor : public QObject {
   Q_OBJECT
  public:
-  explicit WhoisMonitor(TaskWindow& w);
+  explicit WhoisMonitor(WatchContext& w);
   ~WhoisMonitor() override;
 
   QList<WatchRow> whois_watch;
@@ -94,7 +94,7 @@ class WhoisMonitor : public QObject {
   void logResult(int i, const QString& verdict);
   bool waitFor(const std::function<bool()>& done, qint64 timeoutMs);
 
-  TaskWindow& w;
+  WatchContext& w;
   QTcpSocket Winsock1;
   QByteArray reply_;        // bytes of the query in progress, at most kMaxReplyBytes
   bool queryOpen_ = false;  // a query was sent on the current connection

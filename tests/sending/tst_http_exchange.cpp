@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/LogBox.h"
+#include "platform/LogBox.h"
 #include "sending/HttpExchange.h"
 #include "support/StubHttpServer.h"
 #include "support/TaskFixture.h"

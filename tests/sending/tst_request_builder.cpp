@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/Controls.h"
+#include "platform/Controls.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "sending/RequestBuilder.h"

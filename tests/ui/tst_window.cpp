@@ -15,7 +15,7 @@
 #include <memory>
 #include <system_error>
 
-#include "app/LogBox.h"
+#include "platform/LogBox.h"
 #include "app/TaskWindow.h"
 #include "support/ScriptedPrompter.h"
 #include "ui/App.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/TaskView.h"
+#include "platform/TaskView.h"
 
 // The two log boxes are append-only: a box longer than kLogLimit characters
 // is emptied before an append (when the caller applies the limit), each entry

@@ -1,4 +1,4 @@
-#include "app/LogBox.h"
+#include "platform/LogBox.h"
 
 void appendLog(TaskView& view, Ctl box, const QString& entry, bool applyLimit) {
   if (applyLimit && view.textLength(box) > kLogLimit) view.setText(box, QString());

@@ -1,4 +1,6 @@
-#include "app/Controls.h"
+#include "platform/Controls.h"
+
+#include "platform/TaskView.h"
 
 #define ZC(name, kind) ControlInfo{Ctl::name, #name, CtlKind::kind}
 
@@ -77,4 +79,18 @@ int secondsPerUnit(const QString& unitText) {
   if (unitText == QStringLiteral("分钟")) return 60;
   if (unitText == QStringLiteral("小时")) return 3600;
   return 0;
+}
+
+void ToggleTaskControls(TaskView& view) {
+  for (const ControlInfo& c : allControls()) {
+    switch (c.kind) {
+      case CtlKind::LineEdit:
+      case CtlKind::TextArea: view.setReadOnly(c.id, !view.readOnly(c.id)); break;
+      case CtlKind::List:
+      case CtlKind::CheckBox:
+      case CtlKind::Button:
+      case CtlKind::Options: view.setEnabled(c.id, !view.enabled(c.id)); break;
+      case CtlKind::Label: break;
+    }
+  }
 }

@@ -2,7 +2,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/Controls.h"
+#include "platform/Controls.h"
 
 // What the flows see of the task window. The widget window implements it for
 // the user; MemoryView implements it for tests and the headless runner.

@@ -90,5 +90,11 @@ QStringList timeOutEntries();     // 48 entries
 QStringList unitEntries();        // 秒, 分钟, 小时
 QStringList timeFormatEntries();  // 43 entries
 
+class TaskView;
+// Locks or unlocks the input controls during runs. It inverts rather than
+// sets: called once to lock and once to unlock, and every caller fixes
+// regstop and time_end right after.
+void ToggleTaskControls(TaskView& view);
+
 // "秒" 1, "分钟" 60, "小时" 3600; 0 for anything else.
 int secondsPerUnit(const QString& unitText);
