@@ -80,8 +80,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Without a CJK font the window's Chinese texts show as boxes.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${ZEMBRIN_PKG}/postinst ${ZEMBRIN_PKG}/prerm ${ZEMBRIN_PKG}/postrm)
+# No postrm: with one, dpkg keeps the package's record after a removal until
+# it is purged. systemd forgets the unit at its next reload.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZEMBRIN_PKG}/postinst ${ZEMBRIN_PKG}/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
