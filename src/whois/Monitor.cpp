@@ -299,6 +299,7 @@ void WhoisMonitor::run() {
   w.timer_start = 0;
   ToggleTaskControls(w.view);
   w.view.setEnabled(Ctl::time_end, false);
+  announceRunEnd(w);
   w.prompter.showMessage(texts::kDoneMessage);
 }
 

@@ -27,7 +27,7 @@ class Headless {
  public:
   Headless() {
     registrar.listen();
-    writeSettings("[option]\r\ncheck_whois=0\r\n");
+    writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
@@ -159,7 +159,7 @@ class HeadlessTest : public QObject {
     QVERIFY(whois.listen());
     whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
     whois.setScript("b.com", StubWhoisServer::reply("Expiration Date: 2099-01-01T00:00:00Z\r\n"));
-    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_no=1\r\n"
+    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
                                    "whois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
                         .arg(whois.port())
                         .toUtf8());
