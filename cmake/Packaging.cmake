@@ -77,8 +77,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Without a CJK font the window's Chinese texts show as boxes.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
+# Without a CJK font the window's Chinese texts show as boxes; without the CA
+# certificates no HTTPS registrar is trusted.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # No postrm: with one, dpkg keeps the package's record after a removal until
 # it is purged. systemd forgets the unit at its next reload.
