@@ -168,21 +168,29 @@ int HttpEngine::onPrereq(void* userp, char*, char*, int, int) {
 // watched for a server that closes them.
 curl_socket_t HttpEngine::onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address) {
   const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  if (fd >= 0) static_cast<HttpEngine*>(userp)->open_sockets_.insert(fd);
+  if (fd >= 0 && g_engine) g_engine->open_sockets_[fd] = static_cast<HttpTransfer*>(userp)->origin;
   return fd >= 0 ? fd : CURL_SOCKET_BAD;
 }
 
-int HttpEngine::onCloseSocket(void* userp, curl_socket_t s) {
-  static_cast<HttpEngine*>(userp)->open_sockets_.erase(s);
+int HttpEngine::onCloseSocket(void*, curl_socket_t s) {
+  if (g_engine) g_engine->open_sockets_.erase(s);
   return ::close(s);
 }
 
-bool HttpEngine::idleConnectionClosed() {
+// A server that closed an idle connection shows as a peer shutdown or an
+// end of stream; readable data alone (a TLS session ticket, an HTTP/2 frame)
+// is no close.
+bool HttpEngine::idleConnectionClosed(const QByteArray& origin) {
   std::vector<pollfd> idle;
-  for (curl_socket_t s : open_sockets_)
-    if (!watched_sockets_.count(s)) idle.push_back({s, POLLIN | POLLRDHUP, 0});
+  for (const auto& [s, socketOrigin] : open_sockets_)
+    if (socketOrigin == origin && !watched_sockets_.count(s)) idle.push_back({s, POLLIN | POLLRDHUP, 0});
   if (idle.empty() || ::poll(idle.data(), idle.size(), 0) <= 0) return false;
-  return true;
+  for (const pollfd& p : idle) {
+    if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
+    char byte;
+    if ((p.revents & POLLIN) && ::recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return true;
+  }
+  return false;
 }
 
 void HttpEngine::drive(curl_socket_t s, int events) {
@@ -347,13 +355,12 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  curl_easy_setopt(e, CURLOPT_PIPEWAIT, t->pipeWait ? 1L : 0L);
+  curl_easy_setopt(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
   curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, t);
   curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, t);
   curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
-  curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
   curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_NOPROXY, no_proxy_.constData());
@@ -388,7 +395,6 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   t->origin = originOf(url);
   t->body = body;
   t->counted = owner->counted_;
-  t->pipeWait = owner->pipe_wait_;
   for (const QByteArray& h : headers) t->headers = curl_slist_append(t->headers, h.constData());
   // No "Expect: 100-continue" round trip before a body.
   t->headers = curl_slist_append(t->headers, "Expect:");
@@ -527,7 +533,9 @@ void resetRequestCounters() { HttpEngine::instance().resetCounters(); }
 RequestCounters requestCounters() { return HttpEngine::instance().counters(); }
 int countedRequestsInFlight() { return HttpEngine::exists() ? HttpEngine::instance().countedInFlight() : 0; }
 int dropRequestsNotOnWire() { return HttpEngine::exists() ? HttpEngine::instance().dropNotOnWire() : 0; }
-bool idleConnectionClosed() { return HttpEngine::exists() && HttpEngine::instance().idleConnectionClosed(); }
+bool idleConnectionClosed(const QByteArray& origin) {
+  return HttpEngine::exists() && HttpEngine::instance().idleConnectionClosed(origin);
+}
 
 void setRequestLifetimeForTests(int ms) { HttpEngine::instance().setLifetimeMs(ms); }
 

@@ -49,9 +49,6 @@ class HttpRequest : public QObject {
   // A registration request: it counts in requestCounters() and is given up by
   // dropRequestsNotOnWire(). Set before send().
   void setCounted(bool on) { counted_ = on; }
-  // Waits for an HTTP/2 connection being set up rather than opening another
-  // (warm-ups: one HTTP/2 connection carries them all). Set before send().
-  void setPipeWait(bool on) { pipe_wait_ = on; }
 
   // 0 new, 1 opened, 2 sent, 3 receiving, 4 complete.
   int readyState() const { return ready_state_; }
@@ -92,7 +89,6 @@ class HttpRequest : public QObject {
   int http_version_ = 0;
   QByteArray refused_redirect_;
   bool counted_ = false;
-  bool pipe_wait_ = false;
   HttpTransfer* transfer_ = nullptr;
   quint64 generation_ = 0;
 };
@@ -142,9 +138,9 @@ int countedRequestsInFlight();
 // still being opened): nothing leaves after a stop. Returns how many.
 int dropRequestsNotOnWire();
 
-// Connections that a server closed while they were idle since the last call
-// (the warm-up opens them again).
-bool idleConnectionClosed();
+// A connection to origin idling in the cache was closed by its server (the
+// warm-up opens it again).
+bool idleConnectionClosed(const QByteArray& origin);
 
 // Tests only: a shorter lifetime than kMaxRequestLifetimeMs (0 restores it).
 void setRequestLifetimeForTests(int ms);

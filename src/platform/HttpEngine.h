@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -31,7 +32,6 @@ struct HttpTransfer {
   HttpRequest* owner = nullptr;  // null once nobody observes it
   bool truncated = false;
   bool counted = false;  // a registration request
-  bool pipeWait = false;
   bool onWire = false;   // the request has been handed to its connection
   int redirects = 0;
   char error[CURL_ERROR_SIZE] = {};
@@ -58,7 +58,7 @@ class HttpEngine : public HttpEngineSignals {
   RequestCounters counters() const;
   void resetCounters() { counters_ = {}; }
   int dropNotOnWire();
-  bool idleConnectionClosed();
+  bool idleConnectionClosed(const QByteArray& origin);
   void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
   void setLifetimeMs(int ms) { lifetime_ms_ = ms > 0 ? ms : kMaxRequestLifetimeMs; }
 
@@ -94,7 +94,7 @@ class HttpEngine : public HttpEngineSignals {
   std::unordered_set<HttpTransfer*> transfers_;
   QHash<QByteArray, int> per_origin_;
   RequestCounters counters_;
-  std::unordered_set<curl_socket_t> open_sockets_;
+  std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
   std::unordered_set<curl_socket_t> watched_sockets_;  // in use by a transfer
   std::vector<CURL*> idle_easy_;
   QByteArray extra_ca_;

@@ -6,8 +6,9 @@
 #include "settings/Settings.h"
 
 namespace {
-// How often idle connections are looked at for a close by the server.
-constexpr int kIdleCheckMs = 500;
+// How often idle connections are looked at for a close by the server: one
+// poll() over a few sockets, so a close is mended well within a second.
+constexpr int kIdleCheckMs = 250;
 }  // namespace
 
 RegistrarWarmer::RegistrarWarmer(RunEvents& events) : events_(events) {
@@ -15,7 +16,7 @@ RegistrarWarmer::RegistrarWarmer(RunEvents& events) : events_(events) {
   connect(&interval_, &QTimer::timeout, this, &RegistrarWarmer::warmRound);
   idleCheck_.setInterval(kIdleCheckMs);
   connect(&idleCheck_, &QTimer::timeout, this, [this] {
-    if (platform::idleConnectionClosed()) warmRound();
+    if (platform::idleConnectionClosed(origin_)) warmRound();
   });
 }
 
@@ -41,6 +42,7 @@ void RegistrarWarmer::start(const QString& apiUrl, const Settings& settings) {
   if (active() && url == url_) return;
   stop();
   url_ = url;
+  origin_ = platform::originOf(platform::normalizeUrl(url));
   // A custom warm-up URL may well not answer HEAD; the origin's "/" does.
   method_ = settings.warm_url.isEmpty() ? QStringLiteral("HEAD") : QStringLiteral("GET");
   connections_ = settings.warm_connections;
@@ -67,8 +69,6 @@ void RegistrarWarmer::warmRound() {
     platform::HttpRequest* raw = r.get();
     connect(raw, &platform::HttpRequest::completed, this, [this, raw] { onWarmed(raw); });
     r->open(method_, url_, true);
-    // One HTTP/2 connection carries every stream; HTTP/1.1 needs one each.
-    r->setPipeWait(true);
     requests_.push_back(std::move(r));
   }
   for (const auto& r : requests_) r->send({});

@@ -36,6 +36,7 @@ class RegistrarWarmer : public QObject {
 
   RunEvents& events_;
   QString url_;
+  QByteArray origin_;
   QString method_;
   int connections_ = 0;
   std::vector<std::unique_ptr<platform::HttpRequest>> requests_;
