@@ -6,7 +6,7 @@
 #   zembrin_build <build-dir> <build-type> [extra cmake args]
 
 ZEMBRIN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev \
-libgl-dev ca-certificates fonts-wqy-microhei"
+libgl-dev ca-certificates fonts-wqy-microhei nginx-light"
 # The package check of the tests renders the PNG icons and validates the
 # desktop entry.
 ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils"

@@ -43,8 +43,8 @@ const char* const kUsage =
     "Each run ends with a line on stderr:\n"
     "  [summary] sent=N replies=M http_errors=E failures=K late=L\n"
     "  (sent: on the wire; replies: answered with any HTTP status; http_errors: status 400\n"
-    "  or more; failures: no HTTP answer or timed out; late: on the wire more than 2 ms\n"
-    "  after its due time; warm-up requests are not counted).\n"
+    "  or more; failures: no HTTP answer or timed out; late: paced or triggered requests\n"
+    "  on the wire more than 2 ms after their due time; warm-ups are not counted).\n"
     "Exit status: 0 run ended (register: the registrar answered 2xx), 2 task refused or\n"
     "task file unreadable, 3 register answered with another HTTP status, 4 register got\n"
     "no HTTP answer (time-out, refused, certificate), 64 usage error.\n";

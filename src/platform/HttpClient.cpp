@@ -286,7 +286,7 @@ bool HttpEngine::followRedirect(HttpTransfer* t, long code) {
 }
 
 void HttpEngine::count(const HttpTransfer* t, int status) {
-  if (!t->counted) return;
+  if (!t->counted || t->countGeneration != count_generation_) return;
   if (t->onWire) ++counters_.sent;
   if (status > 0) {
     ++counters_.replies;
@@ -299,14 +299,14 @@ void HttpEngine::count(const HttpTransfer* t, int status) {
 
 int HttpEngine::countedInFlight() const {
   int n = 0;
-  for (const HttpTransfer* t : transfers_) n += t->counted;
+  for (const HttpTransfer* t : transfers_) n += t->counted && t->countGeneration == count_generation_;
   return n;
 }
 
 RequestCounters HttpEngine::counters() const {
   RequestCounters c = counters_;
   for (const HttpTransfer* t : transfers_) {
-    if (!t->counted) continue;
+    if (!t->counted || t->countGeneration != count_generation_) continue;
     c.sent += t->onWire;
     ++c.failures;
   }
@@ -395,6 +395,7 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   t->origin = originOf(url);
   t->body = body;
   t->counted = owner->counted_;
+  t->countGeneration = count_generation_;
   for (const QByteArray& h : headers) t->headers = curl_slist_append(t->headers, h.constData());
   // No "Expect: 100-continue" round trip before a body.
   t->headers = curl_slist_append(t->headers, "Expect:");
@@ -519,14 +520,14 @@ bool hasFreeConnection(const QByteArray& origin) {
 
 HttpEngineSignals* httpEngine() { return &HttpEngine::instance(); }
 
-bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run) {
+bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run, qint64 timeoutMs) {
   HttpEngine& engine = HttpEngine::instance();
   EventWait wait;
   wait.wakeOn(&engine, &HttpEngine::transferDone);
   wait.wakeOn(&run, &RunFlag::runFlagChanged);
-  wait.run([&] { return engine.inFlightTo(origin) < kMaxConnectionsPerHost || run.int_start() != 1; },
-           -1);
-  return run.int_start() == 1;
+  const auto free = [&] { return engine.inFlightTo(origin) < kMaxConnectionsPerHost; };
+  wait.run([&] { return free() || run.int_start() != 1; }, timeoutMs);
+  return free() && run.int_start() == 1;
 }
 
 void resetRequestCounters() { HttpEngine::instance().resetCounters(); }

@@ -118,8 +118,9 @@ HttpEngineSignals* httpEngine();
 
 // A sender whose registrar has every connection busy waits for one to free
 // up, as for a slow network: nothing queues out of sight. Blocks in the event
-// loop; false when the run flag left 1 meanwhile.
-bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run);
+// loop at most timeoutMs (< 0: no limit); false unless a connection is free
+// and the run flag still 1.
+bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run, qint64 timeoutMs = -1);
 
 // Registration requests (setCounted) since the last reset.
 struct RequestCounters {

@@ -31,7 +31,8 @@ struct HttpTransfer {
   QByteArray reply;
   HttpRequest* owner = nullptr;  // null once nobody observes it
   bool truncated = false;
-  bool counted = false;  // a registration request
+  bool counted = false;  // a registration request of the current count
+  quint64 countGeneration = 0;
   bool onWire = false;   // the request has been handed to its connection
   int redirects = 0;
   char error[CURL_ERROR_SIZE] = {};
@@ -56,7 +57,11 @@ class HttpEngine : public HttpEngineSignals {
   int inFlightTo(const QByteArray& origin) const { return per_origin_.value(origin); }
   int countedInFlight() const;
   RequestCounters counters() const;
-  void resetCounters() { counters_ = {}; }
+  // Requests of an earlier run still out no longer count.
+  void resetCounters() {
+    counters_ = {};
+    ++count_generation_;
+  }
   int dropNotOnWire();
   bool idleConnectionClosed(const QByteArray& origin);
   void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
@@ -94,6 +99,7 @@ class HttpEngine : public HttpEngineSignals {
   std::unordered_set<HttpTransfer*> transfers_;
   QHash<QByteArray, int> per_origin_;
   RequestCounters counters_;
+  quint64 count_generation_ = 0;
   std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
   std::unordered_set<curl_socket_t> watched_sockets_;  // in use by a transfer
   std::vector<CURL*> idle_easy_;

@@ -308,7 +308,7 @@ void SendFormLoop(SendContext& w) {
       continue;
     }
     if (!platform::hasFreeConnection(origin)) {
-      platform::waitForFreeConnection(origin, w);
+      platform::waitForFreeConnection(origin, w, std::max<qint64>(durationMs - watch.Elapsed(), 0) + 1);
       continue;
     }
     view.setText(Ctl::Label1, kStatusSending);
@@ -320,13 +320,15 @@ void SendFormLoop(SendContext& w) {
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
     const std::shared_ptr<platform::HttpRequest> request = ring.slot(slot);
+    // Unlimited requests are all due at once: lateness means nothing there.
+    const bool paced = mode != 1 || interval > 0;
     const qint64 dueNs = mode == 2 ? w.deletion_read_mono_ns
                                    : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
     qint64 onWireNs = 0;
     SendRequest(w, request, caption, showSentFor(w, count, true), awaitReplyFor(w, count),
                 [&] {
                   onWireNs = platform::monotonicNs();
-                  countLateness(w, dueNs);
+                  if (paced) countLateness(w, dueNs);
                   if (mode == 2) ++w.catches;
                 });
     if (mode == 2) reportCatch(w, request, onWireNs);
