@@ -231,6 +231,8 @@ void WhoisMonitor::registerDeleted(int i) {
   w.send_mode = 2;
   logResult(i, whois::kDeleted);
   Close();
+  w.deletion_read_mono_ns = platform::monotonicNs();
+  w.deletion_read_wall_us = platform::wallClockUs();
   // Returns with the run flag back at 1, unless a stop came meanwhile.
   SendFormLoop(w);
 
