@@ -34,6 +34,9 @@ HeadlessOutput::HeadlessOutput(FILE* out, FILE* err, bool json, bool terminal)
 }
 
 void HeadlessOutput::attach(TaskWindow& w) {
+  // The window's design-time caption is no change of a run.
+  statusTimer_.stop();
+  pendingStatus_.clear();
   QObject::connect(&w, &TaskWindow::logged, &w, [this](Ctl box, const QString& text) {
     if (box == Ctl::regsend) entry("[sent] ", "sent", text);
     if (box == Ctl::regresult) entry("[returned] ", "returned", text);

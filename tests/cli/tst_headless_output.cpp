@@ -15,9 +15,6 @@ struct Printed {
     view = std::make_unique<HeadlessOutput>(out, err, json, false);
     w = std::make_unique<TaskWindow>(*view, prompter, settings, dialogState, QString());
     view->attach(*w);
-    view->finish();  // the window's first status is not what a test is about
-    outStart = outSize;
-    errStart = errSize;
   }
   ~Printed() {
     w.reset();
@@ -29,11 +26,11 @@ struct Printed {
   }
   QString stdoutText() {
     view->finish();
-    return QString::fromUtf8(outBuf + outStart, qsizetype(outSize - outStart));
+    return QString::fromUtf8(outBuf, qsizetype(outSize));
   }
   QString stderrText() {
     view->finish();
-    return QString::fromUtf8(errBuf + errStart, qsizetype(errSize - errStart));
+    return QString::fromUtf8(errBuf, qsizetype(errSize));
   }
   QList<QJsonObject> jsonLines() {
     QList<QJsonObject> objects;
@@ -51,7 +48,7 @@ struct Printed {
 
   char* outBuf = nullptr;
   char* errBuf = nullptr;
-  size_t outSize = 0, errSize = 0, outStart = 0, errStart = 0;
+  size_t outSize = 0, errSize = 0;
   FILE* out = nullptr;
   FILE* err = nullptr;
   ScriptedPrompter prompter;
