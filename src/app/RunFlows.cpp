@@ -25,7 +25,7 @@ qint64 floorDiv(qint64 a, qint64 b) {
 
 QString TaskWindow::countdownText(qint64 s) {
   const qint64 dayRem = s % 86400;  // remainder keeps the dividend's sign
-  return QStringLiteral("剩余时间：%1天 %2时 %3分 %4秒")
+  return texts::kCountdownPrefix + QStringLiteral("%1天 %2时 %3分 %4秒")
       .arg(floorDiv(s, 86400))
       .arg(floorDiv(dayRem, 3600))
       .arg(floorDiv(dayRem % 3600, 60))
@@ -36,6 +36,7 @@ void TaskWindow::normalreg_Click() { startNormalRegistration(); }
 
 bool TaskWindow::startNormalRegistration() {
   if (!ValidateTask(*this)) return false;
+  report.runStarting();
   beginRun(*this);
   send_mode = 0;
   time_base = run_start = platform::now();
@@ -60,10 +61,12 @@ bool TaskWindow::startCatch() {
   return true;
 }
 
-// Warming, the tables, the interval and duration and the request ring: they
-// depend only on the task, which the lock keeps as it was checked.
+// The log file, warming, the tables, the interval and duration and the
+// request ring: they depend only on the task, which the lock keeps as it was
+// checked.
 void TaskWindow::prepareCatch() {
   platform::prepareHttp();
+  report.runStarting();
   warmer.start(api_url, settings);
   if (settings.check_whois) {
     charsets::warmUp();  // the monitor builds its tables itself
@@ -197,6 +200,7 @@ void TaskWindow::time_start_Click() {
     return;
   }
   if (!ValidateTask(*this)) return;
+  report.runStarting();
   ToggleTaskControls();
   view.setEnabled(Ctl::regstop, false);
   Timer1.start(1000);
@@ -229,7 +233,7 @@ void TaskWindow::time_end_Click() {
   disarmTimedStart();
   view.setEnabled(Ctl::regstop, false);
   timer_start = 0;
-  view.setText(Ctl::Label_timer, QStringLiteral("剩余时间："));
+  view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setText(Ctl::Label1, QStringLiteral("状态：定时停止，任务结束"));
 }
 

@@ -14,7 +14,8 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
                        SettingsDialogState& settingsDialog, QString settingsPath)
     : WatchContext(view, prompter, settings),
       settingsDialog(settingsDialog),
-      settingsPath(std::move(settingsPath)) {
+      settingsPath(std::move(settingsPath)),
+      report(settings, this->settingsPath, events) {
   // Precise: a coarse timer may fire up to 5% early, which would count whole
   // seconds wrongly and end runs early.
   for (QTimer* t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5, &Timer6})
@@ -53,9 +54,11 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
   connect(&events, &RunEvents::notice, this,
           [this](const QString& text) { this->view.setText(Ctl::Label_notice, text); });
   applyDesignTimeState();
+  connect(this, &TaskWindow::logged, &report, &RunReport::logEntry);
+  view.logListener = [this](Ctl box, const QString& entry) { emit logged(box, entry); };
 }
 
-TaskWindow::~TaskWindow() = default;
+TaskWindow::~TaskWindow() { view.logListener = nullptr; }
 
 // What the window holds before its initialisation runs: captions, hints,
 // initial selections and the enabled and read-only states of an idle window.
@@ -86,9 +89,10 @@ void TaskWindow::applyDesignTimeState() {
       {Ctl::time_start, u"定时开始"},   {Ctl::time_end, u"定时停止"},   {Ctl::load_info, u"载入"},
       {Ctl::save_info, u"保存"},        {Ctl::clear_info, u"清除"},     {Ctl::Command1, u"时间同步"},
       {Ctl::Command2, u"MD5计算器"},    {Ctl::Command3, u"Whois 设置"}, {Ctl::Label1, u"状态：停止"},
-      {Ctl::Label4, u"任务剩余时间：0"}, {Ctl::Label_timer, u"剩余时间："}, {Ctl::reg_send, u"发送表单数量：0"},
+      {Ctl::Label4, u"任务剩余时间：0"}, {Ctl::reg_send, u"发送表单数量：0"},
   };
   for (const auto& [control, caption] : captions) view.setText(control, QString::fromUtf16(caption));
+  view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setEnabled(Ctl::regstop, false);
   view.setEnabled(Ctl::time_end, false);
 }
@@ -176,16 +180,25 @@ void TaskWindow::Command3_Click() {
   if (showSettingsDialog) showSettingsDialog();
 }
 
-// Started detached, without a shell, from the program's folder. On this
-// platform the tool may also be installed without the ".exe" suffix.
+// Started detached, without a shell, from the program's folder or, for an
+// installed program whose folder the user cannot write, from the settings
+// file's folder. On this platform the tool may also be installed without the
+// ".exe" suffix.
 void TaskWindow::startCompanionTool(const QString& relativePath) {
-  const QString path = QCoreApplication::applicationDirPath() + relativePath;
-  QString withoutSuffix = path;
-  withoutSuffix.chop(4);
-  for (const QString& candidate : {path, withoutSuffix}) {
-    if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString settingsDir = QFileInfo(settingsPath).absolutePath();
+  QStringList paths{programDir + relativePath};
+  if (QFileInfo(settingsDir).canonicalFilePath() != QFileInfo(programDir).canonicalFilePath())
+    paths << settingsDir + relativePath;
+  for (const QString& path : paths) {
+    QString withoutSuffix = path;
+    withoutSuffix.chop(4);
+    for (const QString& candidate : {path, withoutSuffix}) {
+      if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
+    }
   }
-  prompter.showMessage(QStringLiteral("无法启动程序：") + path + QStringLiteral("，请检查该程序是否存在！"));
+  prompter.showMessage(QStringLiteral("无法启动程序：") + paths.join(QStringLiteral(" 或 ")) +
+                       QStringLiteral("，请检查该程序是否存在！"));
 }
 
 void TaskWindow::save_info_Click() { saveTaskClick(*this); }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/Sntp.h"
+#include "report/RunReport.h"
 #include "sending/Pacing.h"
 #include "whois/WatchContext.h"
 
@@ -22,6 +23,7 @@ class TaskWindow : public WatchContext {
 
   SettingsDialogState& settingsDialog;
   const QString settingsPath;  // the INI file the settings dialog saves to
+  RunReport report;            // the log file and the webhook
 
   QDateTime timed_start_at;
   // Timed start (Timer1) and the timer-driven run (Timer2 pacing, Timer3
@@ -69,6 +71,10 @@ class TaskWindow : public WatchContext {
   static QString countdownText(qint64 seconds);
   // "时钟偏差：+1.500 秒": the time server's clock minus ours.
   static QString clockOffsetText(qint64 offsetUs);
+
+ signals:
+  // An entry was appended to regsend or regresult (without its line breaks).
+  void logged(Ctl box, const QString& entry);
 
  private:
   void startPacing();

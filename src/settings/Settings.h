@@ -34,6 +34,9 @@ struct Settings {
   // The timed start.
   int timed_lead_ms = 0;                                  // start this much earlier
   QString time_server = QStringLiteral("ntp.aliyun.com");  // SNTP host[:port]; empty: none
+  // The log file (empty: logs/zembrin-YYYYMMDD.log beside the settings file)
+  // and the webhook's URL and POST body templates (empty: none, GET).
+  QString log_file, notify_url, notify_body;
 
   // Values of the file that the load could not use and replaced by their
   // defaults, one Chinese text each, to be said once at start-up.
@@ -56,4 +59,5 @@ struct SettingsDialogState {
   QString warm_url;
   QString timed_lead_ms = QString::number(Settings().timed_lead_ms);
   QString time_server = Settings().time_server;
+  QString log_file, notify_url, notify_body;
 };

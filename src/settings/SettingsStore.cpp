@@ -2,13 +2,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QUrl>
+#include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
+#include "platform/Log.h"
 #include "platform/Prompter.h"
 #include "platform/Sntp.h"
+#include "report/Webhook.h"
 #include "settings/IniFile.h"
 #include "task/VariableTables.h"
 #include "whois/ServerTable.h"
@@ -80,6 +86,8 @@ void loadFlag(classIniFile& ini, const QString& key, bool& setting, int& option)
   if (const std::optional<bool> v = readFlag(ini, key)) {
     setting = *v;
     option = *v ? 0 : 1;
+  } else if (const QString text = ini.GetIniKey(kSection, key); !text.isEmpty()) {
+    qCInfo(lcSettings).noquote() << key << "=" << text << "is not a number; the default applies";
   }
   // Missing: the setting keeps its default, the option buttons stay as they are.
 }
@@ -91,6 +99,8 @@ void loadInterval(classIniFile& ini, const QString& key, qint16 fallback, qint16
     box = text;
     setting = *v;
   } else {
+    if (!text.isEmpty())
+      qCInfo(lcSettings).noquote() << key << "=" << text << "is not a 16-bit number; using" << fallback;
     box = QString::number(fallback);
     setting = fallback;
   }
@@ -191,8 +201,41 @@ void loadOptionKeys(classIniFile& ini, Settings& settings, SettingsDialogState& 
 
 }  // namespace
 
+QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
+                        const QString& home) {
+  const QString beside = programDir + QStringLiteral("/zembrin.ini");
+  if (QFileInfo::exists(beside)) return beside;
+  static const QStringList systemFolders{
+      QStringLiteral("/usr/bin"),       QStringLiteral("/bin"),      QStringLiteral("/usr/sbin"),
+      QStringLiteral("/sbin"),          QStringLiteral("/usr/local/bin"),
+      QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/games"),
+#ifdef ZEMBRIN_INSTALL_BINDIR
+      QStringLiteral(ZEMBRIN_INSTALL_BINDIR),
+#endif
+  };
+  const QString folder = QDir::cleanPath(programDir);
+  // access() rather than the mode bits: it also answers for root, ACLs and
+  // read-only mounts.
+  if (!systemFolders.contains(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+    return beside;
+  const QString base = QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome
+                                                           : home + QStringLiteral("/.config");
+  return QDir::cleanPath(base + QStringLiteral("/zembrin/zembrin.ini"));
+}
+
 QString defaultSettingsPath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/zembrin.ini");
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString path = settingsPathFor(programDir, qEnvironmentVariable("XDG_CONFIG_HOME"),
+                                       QDir::homePath());
+  if (QFileInfo(path).absolutePath() != QDir::cleanPath(programDir)) {
+    // Private, as the base directory specification asks of folders it makes.
+    QString made;
+    for (const QString& part : QFileInfo(path).absolutePath().split(u'/', Qt::SkipEmptyParts)) {
+      made += u'/' + part;
+      if (::mkdir(QFile::encodeName(made).constData(), 0700) != 0 && errno != EEXIST) break;
+    }
+  }
+  return path;
 }
 
 bool isNumeric(const QString& text) { return parseDecimal(text).has_value(); }
@@ -225,6 +268,7 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     // The range test looks at the number before it is rounded.
     const double v = d->value();
     if (v > -12 && v < 13) settings.intTimeZone = *toInt16(zone);
+    else qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
   }
 
   const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));
@@ -237,7 +281,11 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
       const QString line = ini.GetIniKey(kSection, QStringLiteral("whois_server_%1").arg(i));
       bool ok = false;
       const ServerRow row = serverRowFromLine(line, &ok);
-      if (!ok) continue;  // the row stays empty and never matches
+      if (!ok) {  // the row stays empty and never matches
+        qCInfo(lcSettings).noquote() << "whois_server_" + QString::number(i)
+                                     << "has fewer than six fields; skipped";
+        continue;
+      }
       dialog.whois_server += line + textrules::kCrLf;
       settings.whois_servers[i - 1] = row;
     }
@@ -248,6 +296,9 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   }
 
   loadOptionKeys(ini, settings, dialog);
+  settings.log_file = dialog.log_file = ini.GetIniKey(kSection, QStringLiteral("log_file"));
+  settings.notify_url = dialog.notify_url = ini.GetIniKey(kSection, QStringLiteral("notify_url"));
+  settings.notify_body = dialog.notify_body = ini.GetIniKey(kSection, QStringLiteral("notify_body"));
 
   installLineBreakTokens();
 }
@@ -304,6 +355,22 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
     }
   }
 
+  const QString logFile = textrules::trimSpaces(dialog.log_file);
+  const QString notifyUrl = textrules::trimSpaces(dialog.notify_url);
+  const QString notifyBody = textrules::trimSpaces(dialog.notify_body);
+  for (auto [value, name] : {std::pair{logFile, QStringLiteral("日志文件")},
+                             std::pair{notifyUrl, QStringLiteral("通知地址")},
+                             std::pair{notifyBody, QStringLiteral("通知内容")}}) {
+    if (charsets::toGb18030(value).size() > classIniFile::kMaxValueBytes) {
+      prompter.showMessage(name + QStringLiteral("过长，不能超过1023字节，请检查！"));
+      return false;
+    }
+  }
+  if (const QStringList problems = webhook::problems(notifyUrl, notifyBody); !problems.isEmpty()) {
+    prompter.showMessage(problems.first());
+    return false;
+  }
+
   Settings updated = settings;
   for (const OptionKey& k : kOptionKeys) {
     if (!k.read(dialog.*k.box, updated)) {
@@ -342,6 +409,15 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
       for (const QString& line : serverLines) updated.whois_servers << serverRowFromLine(line, nullptr);
     }
   }
+
+  // A file that never used these keys stays without them.
+  for (auto [key, value] : {std::pair{QStringLiteral("log_file"), logFile},
+                            std::pair{QStringLiteral("notify_url"), notifyUrl},
+                            std::pair{QStringLiteral("notify_body"), notifyBody}})
+    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
+  updated.log_file = logFile;
+  updated.notify_url = notifyUrl;
+  updated.notify_body = notifyBody;
 
   if (!ini.commitUpdate()) {
     prompter.showMessage(QStringLiteral("保存失败！无法写入设置文件 %1：%2")
