@@ -109,7 +109,7 @@ struct SettingsDialog::Impl {
   QButtonGroup* save_log = nullptr;
   QButtonGroup* whois_after_reg = nullptr;
   // The boxes of the warming and timed-start settings, with their mirrors.
-  QList<std::pair<QLineEdit*, QString SettingsDialogState::*>> optionBoxes;
+  QList<std::pair<QLineEdit*, QString SettingsDialogState::*>> optionBoxes{};
   bool filling = false;  // controls being set from the state: no mirroring
 
   void fill() {
