@@ -328,7 +328,8 @@ void TestRequestBuilder::formulaLiterals() {
 void TestRequestBuilder::placeholderValuesReachTheRegistrarWhole_data() {
   QTest::addColumn<QString>("value");
   QTest::addColumn<QByteArray>("sent");  // the domain's part of the query as it arrives
-  QTest::newRow("# would start the fragment") << QStringLiteral("a#b.com") << QByteArray("a%23b.com");
+  QTest::newRow("# would start the fragment")
+      << QStringLiteral("a#b.com") << QByteArray("a%23b.com");
   QTest::newRow("# at the start and twice") << QStringLiteral("#x##") << QByteArray("%23x%23%23");
   QTest::newRow("blank and Chinese, escaped by the client")
       << QStringLiteral("你 好.com") << QByteArray("%E4%BD%A0%20%E5%A5%BD.com");
@@ -346,8 +347,9 @@ void TestRequestBuilder::placeholderValuesReachTheRegistrarWhole() {
   StubHttpServer registrar;
   QVERIFY(registrar.listen());
   Builder b;
-  b.task(registrar.url(QStringLiteral("/r?d={{{d}}}&s={{{s}}}")), {}, QStringLiteral("d===") + value,
-         QStringLiteral("d"), QStringLiteral("d"), QStringLiteral("s"));
+  b.task(registrar.url(QStringLiteral("/r?d={{{d}}}&s={{{s}}}")), {},
+         QStringLiteral("d===") + value, QStringLiteral("d"), QStringLiteral("d"),
+         QStringLiteral("s"));
   QVERIFY(b.start());
   QVERIFY(b.w.url_template_mode);
   b.build(true);
@@ -359,7 +361,8 @@ void TestRequestBuilder::placeholderValuesReachTheRegistrarWhole() {
   QCOMPARE(target, "/r?d=" + sent + "&s=" + md5(value).toLatin1());
   const QString logged = b.view.text(Ctl::regsend);
   QVERIFY2(logged.startsWith(QStringLiteral("GET:")), qPrintable(logged));
-  QCOMPARE(platform::normalizeUrl(logged.mid(4).chopped(6)), registrar.url(QString()).toUtf8() + target);
+  QCOMPARE(platform::normalizeUrl(logged.mid(4).chopped(6)),
+           registrar.url(QString()).toUtf8() + target);
 }
 
 QTEST_GUILESS_MAIN(TestRequestBuilder)
