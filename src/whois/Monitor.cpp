@@ -10,6 +10,7 @@
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
+#include "platform/Log.h"
 #include "sending/Senders.h"
 #include "task/VariableTables.h"
 #include "whois/ServerTable.h"
@@ -136,6 +137,7 @@ void WhoisMonitor::onConnected() {
 
 void WhoisMonitor::onError() {
   if (closing_) return;
+  qCInfo(lcWhois).noquote() << "connection error:" << Winsock1.errorString();
   connectFailed_ = true;
   emit progressed();
 }
