@@ -170,6 +170,11 @@ void HttpEngine::collectFinished() {
       long code = 0;
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
       owner->transfer_ = nullptr;
+      // Only answers that ask us to wait carry a header anyone reads.
+      curl_header* retry = nullptr;
+      if ((code == 429 || code >= 500) &&
+          curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
+        owner->retry_after_ = QByteArray(retry->value);
       if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && t->truncated)) {
         owner->finish(static_cast<int>(code), std::move(t->reply), t->truncated, QString());
       } else {
@@ -311,6 +316,7 @@ void HttpRequest::open(const QString& method, const QString& url, bool async) {
   body_.clear();
   truncated_ = false;
   error_.clear();
+  retry_after_.clear();
 }
 
 void HttpRequest::setRequestHeader(const QString& name, const QString& value) {

@@ -47,6 +47,8 @@ class HttpRequest : public QObject {
   bool isAsync() const { return async_; }
   bool truncated() const { return truncated_; }
   QString errorString() const { return error_; }  // why status() is 0
+  // The Retry-After header of a 429 or 5xx answer; empty otherwise.
+  QByteArray retryAfter() const { return retry_after_; }
 
  signals:
   // readyState() reached 4.
@@ -65,6 +67,7 @@ class HttpRequest : public QObject {
   QByteArray body_;
   bool truncated_ = false;
   QString error_;
+  QByteArray retry_after_;
   HttpTransfer* transfer_ = nullptr;
   quint64 generation_ = 0;
 };

@@ -131,9 +131,11 @@ void WhoisVerdictTest::readReply_data() {
                                 << int(Expiry::CutFailed) << "";
   QTest::newRow("tail right after the head") << head + "T\n" << false << mark << "T" << false
                                              << int(Expiry::Unclear) << "";
-  // An empty deleted marker occurs in every text.
-  QTest::newRow("empty deleted marker") << "anything\r\n" << false << "" << none << true
+  // An empty deleted marker would occur in every text: it never reports deleted.
+  QTest::newRow("empty deleted marker") << "anything\r\n" << false << "" << none << false
                                         << int(Expiry::None) << "";
+  QTest::newRow("deleted marker of spaces") << "any thing\r\n" << false << "  " << none << false
+                                            << int(Expiry::None) << "";
   QTest::newRow("neither marker") << "% rate limit exceeded\r\n" << true << mark << none << false
                                   << int(Expiry::None) << "";
 }
