@@ -326,11 +326,13 @@ void WhoisMonitor::pump(Lane& lane) {
     }
     lane.lastStartNs = now;
     lane.startedEver = true;
+    WhoisQuery* q = startQuery(lane, d);
     if (!lane.starts.empty()) {
       lane.starts[lane.oldest] = now;
+      q->rateSlot = static_cast<int>(lane.oldest);
+      q->rateMarkNs = now;
       lane.oldest = (lane.oldest + 1) % lane.starts.size();
     }
-    startQuery(lane, d);
   }
 }
 
@@ -483,8 +485,9 @@ void WhoisMonitor::releaseQuery(WhoisQuery* q) {
   if (!q->held) idle_.push_back(q);
 }
 
-void WhoisMonitor::startQuery(Lane& lane, int d) {
+WhoisQuery* WhoisMonitor::startQuery(Lane& lane, int d) {
   WhoisQuery* q = takeQuery();
+  q->rateSlot = -1;
   q->domain = d;
   q->lane = lane.index;
   if (lane.oneAtATime) {
@@ -498,7 +501,7 @@ void WhoisMonitor::startQuery(Lane& lane, int d) {
   if (!row.rdap) {
     q->do_connect(row.server, static_cast<quint16>(whois::portNumber(row.port)),
                   limitOf(w.settings));
-    return;
+    return q;
   }
   if (lane.oneAtATime) {
     w.view.setText(Ctl::Label1, kStatusQuerying);
@@ -510,6 +513,7 @@ void WhoisMonitor::startQuery(Lane& lane, int d) {
                 w.domain_list.value(d));
   noteQuerySent(q);
   q->startRdap(whois::rdapQueryUrl(row.server, w.domain_list.value(d)), limitOf(w.settings));
+  return q;
 }
 
 // Done with q: its lane moves on.
@@ -720,6 +724,11 @@ void WhoisMonitor::applyExpiry(int i, const whois::Reading& r) {
 }
 
 void WhoisMonitor::noteQuerySent(WhoisQuery* q) {
+  // The rate counts a query from when the server sees it: a connection that
+  // took a while must not bring the next start closer.
+  Lane& lane = *lanes_[q->lane];
+  if (q->rateSlot >= 0 && lane.starts[size_t(q->rateSlot)] == q->rateMarkNs)
+    lane.starts[size_t(q->rateSlot)] = WhoisQuery::monotonicNs();
   WatchRow& row = whois_watch[q->domain];
   ++row.queries;
   row.lastQueryAtMs = QDateTime::currentMSecsSinceEpoch();

@@ -124,7 +124,7 @@ class WhoisMonitor : public QObject {
   void step(Lane& lane);  // from the event loop: the next query or queries
   void stepOneAtATime(Lane& lane);
   void pump(Lane& lane);
-  void startQuery(Lane& lane, int d);
+  WhoisQuery* startQuery(Lane& lane, int d);
   qint64 nextStartNs(const Lane& lane) const;
   bool due(int d) const;
   void stop();

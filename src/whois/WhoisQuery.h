@@ -31,6 +31,8 @@ class WhoisQuery : public QObject {
   bool reply_done = false;
   bool reply_arrived = false;
   whois::ReplyReader reader;
+  int rateSlot = -1;      // its entry in its lane's ring of starts
+  qint64 rateMarkNs = 0;  // what it put there when it started
   qint64 sentNs = 0;      // monotonic, when the query went out
   qint64 readNs = 0;      // monotonic, when its latest data was read
   qint64 readWallUs = 0;  // the same moment on the wall clock
