@@ -645,7 +645,8 @@ void WhoisMonitor::conclude(WhoisQuery* q, Verdict v, const QDate& expiry, qint6
   }
   // The first good reply restores the normal pace.
   if (v == Verdict::Registered || v == Verdict::NotDeleted) backOff_.remove(row.serverKey);
-  whois_data = q->reader.text();
+  if (v != Verdict::ConnectTimeout && q->phase() == WhoisQuery::Phase::Querying)
+    whois_data = q->reader.text();
   finishQuery(q);
 }
 

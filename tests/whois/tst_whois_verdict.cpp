@@ -180,6 +180,10 @@ void WhoisVerdictTest::ports_data() {
   QTest::newRow("fraction") << "43.5" << -1;
   QTest::newRow("empty") << "" << -1;
   QTest::newRow("words") << "whois" << -1;
+  // One rule with the settings save: digits only.
+  QTest::newRow("sign") << "+43" << -1;
+  QTest::newRow("tab") << "\t43" << -1;
+  QTest::newRow("six digits") << "000043" << -1;
 }
 
 void WhoisVerdictTest::ports() {
