@@ -195,7 +195,7 @@ void WhoisMonitor::run() {
   buildWatch();
 
   stopped_ = false;
-  pauseShown_ = false;
+  shown_ = Shown::Nothing;
   sendDepth_ = 0;
   running_ = true;
   w.setIntStart(1);
@@ -397,19 +397,16 @@ void WhoisMonitor::showParallelStatus() {
     anyCycle |= lane->phase == Lane::Phase::Cycle;
     anyPause |= lane->phase == Lane::Phase::Pause;
   }
-  if (anyCycle) {
-    if (pauseShown_ || w.view.text(Ctl::Label1) != kStatusQuerying) {
-      w.Timer6.stop();
-      pauseShown_ = false;
-      w.view.setText(Ctl::Label1, kStatusQuerying);
-    }
-  } else if (anyPause && !pauseShown_) {
+  const Shown now = anyCycle ? Shown::Querying : anyPause ? Shown::Pause : Shown::Nothing;
+  if (now == shown_) return;
+  shown_ = now;
+  if (now == Shown::Pause) {
     w.last_send_start = platform::now();
     w.Timer6.start();
-    pauseShown_ = true;
-  } else if (!anyPause) {
-    w.Timer6.stop();
+    return;
   }
+  w.Timer6.stop();
+  if (now == Shown::Querying) w.view.setText(Ctl::Label1, kStatusQuerying);
 }
 
 // Every query in flight ends at once; the one-at-a-time watch ends its cycle
@@ -636,7 +633,7 @@ void WhoisMonitor::conclude(WhoisQuery* q, Verdict v, const QDate& expiry, qint6
     case Verdict::Limited:
       logResult(i, whois::kLimited);
       show(i, whois::WatchState::Limited);
-      backOff(row.serverKey, retryAfterMs);
+      backOff(row.serverKey, q->sentNs, retryAfterMs);
       break;
     case Verdict::ConnectTimeout:
       logResult(i, whois::kConnectTimeout);
@@ -644,7 +641,7 @@ void WhoisMonitor::conclude(WhoisQuery* q, Verdict v, const QDate& expiry, qint6
       break;
   }
   // The first good reply restores the normal pace.
-  if (v == Verdict::Registered || v == Verdict::NotDeleted) backOff_.remove(row.serverKey);
+  if (v == Verdict::Registered || v == Verdict::NotDeleted) goodReply(row.serverKey, q->sentNs);
   if (v != Verdict::ConnectTimeout && q->phase() == WhoisQuery::Phase::Querying)
     whois_data = q->reader.text();
   finishQuery(q);
@@ -682,19 +679,23 @@ void WhoisMonitor::registerDeleted(WhoisQuery* q) {
   releaseQuery(q);
   if (!lane.oneAtATime) step(lane);
 
+  const qint64 sentNs = q->sentNs;
   w.whois_domain_index = i;
   w.deletion_read_mono_ns = q->readNs;
   w.deletion_read_wall_us = q->readWallUs;
   ++sendDepth_;
   SendFormLoop(w);
   --sendDepth_;
+  // The sending wrote its own status; a rated watch shows its own again.
+  shown_ = Shown::Nothing;
+  showParallelStatus();
 
   q->held = false;
   if (q->inPool) idle_.push_back(q);
   WatchRow& after = whois_watch[i];
   after.registering = false;
   if (w.settings.whois_after_reg) after.last_registration_ms = clock();
-  backOff_.remove(after.serverKey);
+  goodReply(after.serverKey, sentNs);
 
   // We closed the connection ourselves: what we have is the complete reply,
   // so an expiry line still waiting for its LF is judged too.
@@ -740,11 +741,20 @@ void WhoisMonitor::noteAnswer(WhoisQuery* q) {
   whois_watch[q->domain].lastReplyMs = double(q->readNs - q->sentNs) / 1e6;
 }
 
-void WhoisMonitor::backOff(const QString& key, qint64 retryAfterMs) {
+// Only replies to queries sent since the server began limiting us count:
+// the other queries in flight then were asked before it said so.
+void WhoisMonitor::backOff(const QString& key, qint64 querySentNs, qint64 retryAfterMs) {
   BackOff& b = backOff_[key];
+  if (b.stepMs > 0 && querySentNs < b.sinceNs) return;
   b.stepMs = b.stepMs == 0 ? whois::kFirstBackOffMs : std::min(b.stepMs * 2, whois::kMaxBackOffMs);
   const qint64 waitMs = std::min(std::max(b.stepMs, retryAfterMs), whois::kMaxBackOffMs);
-  b.untilNs = WhoisQuery::monotonicNs() + waitMs * 1000000;
+  b.sinceNs = WhoisQuery::monotonicNs();
+  b.untilNs = b.sinceNs + waitMs * 1000000;
+}
+
+void WhoisMonitor::goodReply(const QString& key, qint64 querySentNs) {
+  const auto it = backOff_.find(key);
+  if (it != backOff_.end() && querySentNs >= it->sinceNs) backOff_.erase(it);
 }
 
 qint64 WhoisMonitor::backOffUntilNs(const QString& key) const {

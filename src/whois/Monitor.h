@@ -113,7 +113,8 @@ class WhoisMonitor : public QObject {
  private:
   struct Lane;
   struct BackOff {
-    qint64 untilNs = 0;  // monotonic
+    qint64 sinceNs = 0;  // monotonic: the latest limited reply that counted
+    qint64 untilNs = 0;
     qint64 stepMs = 0;
   };
   enum class Verdict { Registered, NotDeleted, Unclear, Limited, ConnectTimeout };
@@ -147,7 +148,8 @@ class WhoisMonitor : public QObject {
   void applyExpiry(int i, const whois::Reading& r);
   void noteQuerySent(WhoisQuery* q);
   void noteAnswer(WhoisQuery* q);
-  void backOff(const QString& key, qint64 retryAfterMs);
+  void backOff(const QString& key, qint64 querySentNs, qint64 retryAfterMs);
+  void goodReply(const QString& key, qint64 querySentNs);
   qint64 backOffUntilNs(const QString& key) const;
   void logResult(int i, const QString& verdict);
   void show(int i, whois::WatchState s);
@@ -161,7 +163,9 @@ class WhoisMonitor : public QObject {
   QList<int> changedRows_;
   bool running_ = false;
   bool stopped_ = false;
-  bool pauseShown_ = false;  // parallel lanes only: Timer6 counts their pause down
+  // Rated lanes only: what the status line shows of them (Timer6 counts
+  // their pause down).
+  enum class Shown { Nothing, Querying, Pause } shown_ = Shown::Nothing;
   int sendDepth_ = 0;        // triggered sends running, nested in each other
 };
 

@@ -38,6 +38,7 @@ class WhoisParallelTest : public QObject {
   void stopEndsEveryQueryAtOnce();
   void limitedRepliesAreBackedOff_data();
   void limitedRepliesAreBackedOff();
+  void limitedReplyHoldsTheWholeServer();
   void rdapRows_data();
   void rdapRows();
   void rdapRetryAfterIsHonoured();
@@ -202,6 +203,28 @@ void WhoisParallelTest::limitedRepliesAreBackedOff() {
   QCOMPARE(lines.mid(0, 2), (QStringList{verdictLine("a.com", whois::kLimited),
                                          verdictLine("a.com", whois::kLimited)}));
   QCOMPARE(lines.value(2), verdictLine("a.com", whois::kNotDeleted));
+}
+
+// With several queries in flight, their good replies to queries asked
+// before the limited one do not cut the back-off short.
+void WhoisParallelTest::limitedReplyHoldsTheWholeServer() {
+  WhoisCatch c = WhoisCatch::ofCount(10);
+  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
+  c.whoisServer.setDefaultScript(slowReply(expiryReply(QDate::currentDate().addDays(20)), 100));
+  const QString limited = catchDomain(3);
+  c.whoisServer.setScript(limited, StubWhoisServer::reply("Too many queries, try again later\r\n"));
+  c.run([&] { return c.whoisServer.queryCount() >= 14; }, 8000);
+  const QList<StubWhoisServer::Query> q = c.whoisServer.queries();
+  qint64 limitedAt = 0;
+  for (const StubWhoisServer::Query& x : q)
+    if (x.domain == limited && limitedAt == 0) limitedAt = x.replySentNs;
+  QVERIFY(limitedAt > 0);
+  QList<double> after;  // seconds after the limited reply, of every later query
+  for (const StubWhoisServer::Query& x : q)
+    if (x.arrivalNs > limitedAt) after << (x.arrivalNs - limitedAt) / 1e9;
+  QVERIFY(!after.isEmpty());
+  QVERIFY2(after.first() >= 2.0 && after.first() < 2.5, qPrintable(QString::number(after.first())));
+  QCOMPARE(c.registrar.requestCount(), 0);
 }
 
 // RDAP rows: GET <base>domain/<name> with Accept: application/rdap+json; 404
