@@ -3,7 +3,7 @@
 # Usage (sourced): zembrin_setup <build-dir> <build-type> [extra cmake args]
 
 ZEMBRIN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev \
-libgl-dev ca-certificates fonts-wqy-microhei"
+libgl-dev ca-certificates fonts-wqy-microhei nginx-light"
 
 zembrin_install_packages() {
   local missing=()

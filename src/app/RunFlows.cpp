@@ -49,6 +49,7 @@ void TaskWindow::normalreg_Click() { startNormalRegistration(); }
 
 bool TaskWindow::startNormalRegistration() {
   if (!ValidateTask(*this)) return false;
+  beginRun(*this);
   send_mode = 0;
   time_base = run_start = platform::now();
   duration_s = durationFromWindow();
@@ -67,6 +68,8 @@ void TaskWindow::regstart_Click() { startCatch(); }
 
 bool TaskWindow::startCatch() {
   if (!ValidateTask(*this)) return false;
+  beginRun(*this);
+  warmer.start(api_url, settings);
   if (settings.check_whois) {
     whois_send_count = 0;
     time_base = platform::now();
@@ -100,15 +103,23 @@ bool TaskWindow::startCatch() {
   last_send_start = platform::now();
   tick_state = kTickIdle;
   Timer3.start();
+  tick_due_ns = platform::monotonicNs();
   SendFormOnTick(*this);
-  Timer2.start();
+  startPacing();
   return true;
 }
 
 // Pacing and finish of a timer-driven run. A tick that falls due while a tick
 // send still waits for its reply starts no second send; the run is finished
 // only once no send is in progress.
+// Timer2 (re)starts: its ticks are due every interval from now.
+void TaskWindow::startPacing() {
+  tick_due_ns = platform::monotonicNs();
+  Timer2.start();
+}
+
 void TaskWindow::Timer2_Timer() {
+  tick_due_ns += static_cast<qint64>(std::llround(double(interval_ms) * 1e6));
   const qint64 elapsed = platform::secondsFrom(run_start, platform::now());
   const bool sending = tick_state == kTickSending;
   if (duration_s - elapsed > 0 && int_start() == 1) {
@@ -126,6 +137,7 @@ void TaskWindow::Timer2_Timer() {
   Timer3.stop();
   Timer4.stop();  // a pending catch-up must not send after the finish
   view.setEnabled(Ctl::time_end, false);
+  announceRunEnd(*this);
   prompter.showMessage(texts::kDoneMessage);
 }
 
@@ -156,8 +168,11 @@ void TaskWindow::Timer3_Timer() {
 void TaskWindow::Timer4_Timer() {
   Timer4.stop();
   Timer2.stop();
-  if (tick_state == kTickIdle) SendFormOnTick(*this);
-  Timer2.start();
+  if (tick_state == kTickIdle) {
+    tick_due_ns = platform::monotonicNs();  // a catch-up is due when it comes
+    SendFormOnTick(*this);
+  }
+  startPacing();
 }
 
 void TaskWindow::time_start_Click() {

@@ -64,6 +64,7 @@ class TaskWindow : public WatchContext {
   static QString countdownText(qint64 seconds);
 
  private:
+  void startPacing();
   void applyDesignTimeState();
   void startCompanionTool(const QString& relativePath);
 };

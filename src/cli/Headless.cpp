@@ -7,12 +7,14 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <unistd.h>
 
 #include "app/MemoryView.h"
 #include "app/TaskWindow.h"
 #include "codecs/TextRules.h"
+#include "platform/EventWait.h"
 #include "sending/Senders.h"
 #include "settings/SettingsStore.h"
 #include "task/TaskFile.h"
@@ -21,6 +23,8 @@ namespace {
 
 constexpr int kExitDone = 0;
 constexpr int kExitRefused = 2;
+constexpr int kExitHttpError = 3;  // register: answered, but not with 2xx
+constexpr int kExitNoAnswer = 4;   // register: no HTTP answer (time-out, refused, certificate)
 constexpr int kExitUsage = 64;
 
 const char* const kUsage =
@@ -35,7 +39,14 @@ const char* const kUsage =
     "Settings come from INI, by default zembrin.ini beside the program.\n"
     "Sent data is printed on stdout as [sent] lines, replies as [returned] lines;\n"
     "status and messages go to stderr. SIGINT/SIGTERM stops the run; a second one ends at once.\n"
-    "Exit status: 0 run ended, 2 task refused or task file unreadable, 64 usage error.\n";
+    "Each run ends with a line on stderr:\n"
+    "  [summary] sent=N replies=M http_errors=E failures=K late=L\n"
+    "  (sent: on the wire; replies: answered with any HTTP status; http_errors: status 400\n"
+    "  or more; failures: no HTTP answer or timed out; late: paced or triggered requests\n"
+    "  on the wire more than 2 ms after their due time; warm-ups are not counted).\n"
+    "Exit status: 0 run ended (register: the registrar answered 2xx), 2 task refused or\n"
+    "task file unreadable, 3 register answered with another HTTP status, 4 register got\n"
+    "no HTTP answer (time-out, refused, certificate), 64 usage error.\n";
 
 void writeErr(const QString& text) {
   const QByteArray bytes = text.toUtf8();
@@ -278,10 +289,32 @@ int runHeadless(int argc, char** argv) {
   } else {
     started = w.startCatch();
   }
+  std::optional<RunSummary> summary;
+  QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
+  QObject::connect(&w.events, &RunEvents::notice, [&view](const QString& text) {
+    view.finish();
+    writeErr(QStringLiteral("[status] ") + text + QStringLiteral("\n"));
+  });
   if (started) waitForRunEnd(w);
 
-  // Requests already sent finish before the process ends (up to the time-out).
+  // Requests already sent finish before the process ends (up to the time-out);
+  // the run's summary comes once they have.
   waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
+  if (started && !summary) {
+    platform::EventWait wait;
+    wait.wakeOn(&w.events, &RunEvents::runEnded);
+    wait.run([&summary] { return summary.has_value(); }, 2000);
+  }
   view.finish();
-  return started ? kExitDone : kExitRefused;
+  if (!started) return kExitRefused;
+  const RunSummary s = summary.value_or(runSummary(w));
+  writeErr(QStringLiteral("[summary] sent=%1 replies=%2 http_errors=%3 failures=%4 late=%5\n")
+               .arg(s.sent)
+               .arg(s.replies)
+               .arg(s.httpErrors)
+               .arg(s.failures)
+               .arg(s.late));
+  if (a.command != QLatin1String("register")) return kExitDone;
+  if (s.lastStatus >= 200 && s.lastStatus < 300) return kExitDone;
+  return s.lastStatus > 0 ? kExitHttpError : kExitNoAnswer;
 }

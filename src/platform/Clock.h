@@ -15,3 +15,11 @@ qint64 secondsFrom(const QDateTime& a, const QDateTime& b);
 void setClockForTests(std::function<QDateTime()> clock);
 
 }  // namespace platform
+
+namespace platform {
+// CLOCK_MONOTONIC in nanoseconds: the clock of QElapsedTimer and of the
+// arrival times the test servers record.
+qint64 monotonicNs();
+// The wall clock in microseconds since the epoch.
+qint64 wallClockUs();
+}  // namespace platform

@@ -1,5 +1,9 @@
 #include "platform/HttpClient.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -7,6 +11,7 @@
 
 #include "platform/EventWait.h"
 #include "platform/HttpEngine.h"
+#include "platform/RunFlag.h"
 
 namespace platform {
 
@@ -44,9 +49,17 @@ HttpEngine::HttpEngine() {
   curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
   curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &HttpEngine::onTimer);
   curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
-  // A registration must never queue behind a busy connection.
-  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, kMaxConnectionsPerHost);
-  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 2 * kMaxConnectionsPerHost);
+  // A registration must never queue behind a busy connection: the senders
+  // keep below this limit, so libcurl's own queue stays empty.
+  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxConnectionsPerHost));
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(2 * kMaxConnectionsPerHost));
+  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+
+  // Where an OpenSSL program would look for its trust store; a registrar
+  // behind a private CA then works without touching the system store.
+  if (const QByteArray f = qgetenv("CURL_CA_BUNDLE"); !f.isEmpty()) ca_file_ = f;
+  else if (const QByteArray f2 = qgetenv("SSL_CERT_FILE"); !f2.isEmpty()) ca_file_ = f2;
+  ca_dir_ = qgetenv("SSL_CERT_DIR");
 
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
@@ -68,7 +81,7 @@ HttpEngine::~HttpEngine() {
   for (HttpTransfer* t : transfers_) {
     if (t->owner) {
       t->owner->transfer_ = nullptr;
-      t->owner->finish(0, {}, false, QStringLiteral("HTTP engine shut down"));
+      t->owner->finish({.error = QStringLiteral("HTTP engine shut down")});
     }
     curl_multi_remove_handle(multi_, t->easy);
     curl_easy_cleanup(t->easy);
@@ -97,11 +110,13 @@ int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void* so
       delete watch;
       curl_multi_assign(self->multi_, s, nullptr);
     }
+    self->watched_sockets_.erase(s);
     return 0;
   }
   if (!watch) {
     watch = new SocketWatch;
     curl_multi_assign(self->multi_, s, watch);
+    self->watched_sockets_.insert(s);
   }
   const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
   const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
@@ -144,6 +159,40 @@ size_t HttpEngine::onWrite(char* data, size_t size, size_t count, void* userp) {
   return static_cast<size_t>(bytes);
 }
 
+int HttpEngine::onPrereq(void* userp, char*, char*, int, int) {
+  static_cast<HttpTransfer*>(userp)->onWire = true;
+  return CURL_PREREQFUNC_OK;
+}
+
+// Our own sockets, so that connections idling in libcurl's cache can be
+// watched for a server that closes them.
+curl_socket_t HttpEngine::onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address) {
+  const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd >= 0 && g_engine) g_engine->open_sockets_[fd] = static_cast<HttpTransfer*>(userp)->origin;
+  return fd >= 0 ? fd : CURL_SOCKET_BAD;
+}
+
+int HttpEngine::onCloseSocket(void*, curl_socket_t s) {
+  if (g_engine) g_engine->open_sockets_.erase(s);
+  return ::close(s);
+}
+
+// A server that closed an idle connection shows as a peer shutdown or an
+// end of stream; readable data alone (a TLS session ticket, an HTTP/2 frame)
+// is no close.
+bool HttpEngine::idleConnectionClosed(const QByteArray& origin) {
+  std::vector<pollfd> idle;
+  for (const auto& [s, socketOrigin] : open_sockets_)
+    if (socketOrigin == origin && !watched_sockets_.count(s)) idle.push_back({s, POLLIN | POLLRDHUP, 0});
+  if (idle.empty() || ::poll(idle.data(), idle.size(), 0) <= 0) return false;
+  for (const pollfd& p : idle) {
+    if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
+    char byte;
+    if ((p.revents & POLLIN) && ::recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return true;
+  }
+  return false;
+}
+
 void HttpEngine::drive(curl_socket_t s, int events) {
   int running = 0;
   curl_multi_socket_action(multi_, s, events, &running);
@@ -165,23 +214,37 @@ void HttpEngine::collectFinished() {
     HttpTransfer* t = nullptr;
     curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
     if (!t || !transfers_.count(t)) continue;
+    const bool answered = rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && t->truncated);
+    long code = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+    if (answered && followRedirect(t, code)) continue;
     any = true;
+    count(t, answered ? static_cast<int>(code) : 0);
     if (HttpRequest* owner = t->owner) {
-      long code = 0;
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
       owner->transfer_ = nullptr;
-      // Only answers that ask us to wait carry a header anyone reads.
-      curl_header* retry = nullptr;
-      if ((code == 429 || code >= 500) &&
-          curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
-        owner->retry_after_ = QByteArray(retry->value);
-      if (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && t->truncated)) {
-        owner->finish(static_cast<int>(code), std::move(t->reply), t->truncated, QString());
+      HttpRequest::Outcome outcome;
+      if (answered) {
+        outcome.status = static_cast<int>(code);
+        outcome.body = std::move(t->reply);
+        outcome.truncated = t->truncated;
+        long version = 0;
+        curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+        outcome.httpVersion = version == CURL_HTTP_VERSION_2_0 ? 2 : 1;
+        // Only answers that ask us to wait carry a header anyone reads.
+        curl_header* retry = nullptr;
+        if ((code == 429 || code >= 500) &&
+            curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
+          outcome.retryAfter = retry->value;
+        if (code >= 300 && code < 400) {
+          const char* location = nullptr;
+          curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+          if (location) outcome.refusedRedirect = location;
+        }
       } else {
-        QString why = QString::fromUtf8(curl_easy_strerror(rc));
-        if (t->error[0]) why += QStringLiteral(": ") + QString::fromUtf8(t->error);
-        owner->finish(0, {}, false, why);
+        outcome.error = QString::fromUtf8(curl_easy_strerror(rc));
+        if (t->error[0]) outcome.error += QStringLiteral(": ") + QString::fromUtf8(t->error);
       }
+      owner->finish(std::move(outcome));
       done.push_back({owner, owner->generation_});
     }
     release(t);
@@ -203,8 +266,77 @@ CURL* HttpEngine::takeEasy() {
   return curl_easy_init();
 }
 
+// Redirects are followed by hand: libcurl would carry the body (password and
+// key included) to whatever host a Location names.
+bool HttpEngine::followRedirect(HttpTransfer* t, long code) {
+  if (code < 300 || code >= 400 || code == 304 || t->redirects >= kMaxRedirects) return false;
+  const char* location = nullptr;
+  curl_easy_getinfo(t->easy, CURLINFO_REDIRECT_URL, &location);
+  if (!location || originOf(location) != t->origin) return false;
+  ++t->redirects;
+  t->url = location;
+  t->reply.clear();
+  t->truncated = false;
+  curl_multi_remove_handle(multi_, t->easy);
+  curl_easy_setopt(t->easy, CURLOPT_URL, t->url.constData());
+  // As browsers do: 303, and 301/302 after a POST, continue as GET.
+  const bool keepMethod = code == 307 || code == 308 || (t->method != "POST" && code != 303);
+  if (!keepMethod) {
+    t->method = "GET";
+    curl_easy_setopt(t->easy, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(t->easy, CURLOPT_HTTPGET, 1L);
+  }
+  if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) return false;
+  return true;
+}
+
+void HttpEngine::count(const HttpTransfer* t, int status) {
+  if (!t->counted || t->countGeneration != count_generation_) return;
+  if (t->onWire) ++counters_.sent;
+  if (status > 0) {
+    ++counters_.replies;
+    if (status >= 400) ++counters_.httpErrors;
+  } else {
+    ++counters_.failures;
+  }
+  counters_.lastStatus = status;
+}
+
+int HttpEngine::countedInFlight() const {
+  int n = 0;
+  for (const HttpTransfer* t : transfers_) n += t->counted && t->countGeneration == count_generation_;
+  return n;
+}
+
+RequestCounters HttpEngine::counters() const {
+  RequestCounters c = counters_;
+  for (const HttpTransfer* t : transfers_) {
+    if (!t->counted || t->countGeneration != count_generation_) continue;
+    c.sent += t->onWire;
+    ++c.failures;
+  }
+  return c;
+}
+
+int HttpEngine::dropNotOnWire() {
+  std::vector<HttpTransfer*> unsent;
+  for (HttpTransfer* t : transfers_)
+    if (t->counted && !t->onWire) unsent.push_back(t);
+  for (HttpTransfer* t : unsent) {
+    if (HttpRequest* owner = t->owner) {
+      owner->transfer_ = nullptr;
+      owner->finish({.error = QStringLiteral("given up before it left: the run had ended")});
+    }
+    release(t);
+  }
+  if (!unsent.empty()) emit transferDone();
+  return static_cast<int>(unsent.size());
+}
+
 void HttpEngine::release(HttpTransfer* t) {
   curl_multi_remove_handle(multi_, t->easy);
+  if (auto it = per_origin_.find(t->origin); it != per_origin_.end() && --it.value() <= 0)
+    per_origin_.erase(it);
   curl_slist_free_all(t->headers);
   if (idle_easy_.size() < 256) {
     curl_easy_reset(t->easy);
@@ -226,13 +358,20 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  curl_easy_setopt(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
+  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
+  curl_easy_setopt(e, CURLOPT_PREREQDATA, t);
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, t);
+  curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
   curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_NOPROXY, no_proxy_.constData());
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
+  if (!ca_file_.isEmpty()) curl_easy_setopt(e, CURLOPT_CAINFO, ca_file_.constData());
+  if (!ca_dir_.isEmpty()) curl_easy_setopt(e, CURLOPT_CAPATH, ca_dir_.constData());
   if (!extra_ca_.isEmpty()) {
     curl_blob blob{const_cast<char*>(extra_ca_.constData()),
                    static_cast<size_t>(extra_ca_.size()), CURL_BLOB_COPY};
@@ -256,25 +395,30 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   auto* t = new HttpTransfer;
   t->easy = takeEasy();
   t->owner = owner;
+  t->method = method;
   t->url = url;
+  t->origin = originOf(url);
   t->body = body;
+  t->counted = owner->counted_;
+  t->countGeneration = count_generation_;
   for (const QByteArray& h : headers) t->headers = curl_slist_append(t->headers, h.constData());
   // No "Expect: 100-continue" round trip before a body.
   t->headers = curl_slist_append(t->headers, "Expect:");
   if (!t->easy) {
     curl_slist_free_all(t->headers);
     delete t;
-    owner->finish(0, {}, false, QStringLiteral("could not create a transfer"));
+    owner->finish({.error = QStringLiteral("could not create a transfer")});
     emit owner->completed();
     return;
   }
   configure(t, method);
   transfers_.insert(t);
+  ++per_origin_[t->origin];
   owner->transfer_ = t;
   if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) {
     owner->transfer_ = nullptr;
     release(t);
-    owner->finish(0, {}, false, QStringLiteral("could not start the transfer"));
+    owner->finish({.error = QStringLiteral("could not start the transfer")});
     emit owner->completed();
     return;
   }
@@ -316,6 +460,8 @@ void HttpRequest::open(const QString& method, const QString& url, bool async) {
   body_.clear();
   truncated_ = false;
   error_.clear();
+  http_version_ = 0;
+  refused_redirect_.clear();
   retry_after_.clear();
 }
 
@@ -335,12 +481,15 @@ void HttpRequest::send(const QByteArray& body) {
   HttpEngine::instance().start(this, method_, url_, headers_, body);
 }
 
-void HttpRequest::finish(int status, QByteArray body, bool truncated, QString error) {
+void HttpRequest::finish(Outcome outcome) {
   ready_state_ = 4;
-  status_ = status;
-  body_ = std::move(body);
-  truncated_ = truncated;
-  error_ = std::move(error);
+  status_ = outcome.status;
+  body_ = std::move(outcome.body);
+  truncated_ = outcome.truncated;
+  error_ = std::move(outcome.error);
+  http_version_ = outcome.httpVersion;
+  refused_redirect_ = std::move(outcome.refusedRedirect);
+  retry_after_ = std::move(outcome.retryAfter);
 }
 
 // ---------------------------------------------------------------------------
@@ -355,6 +504,45 @@ bool waitForHttpTransfers(int timeoutMs) {
   EventWait wait;
   wait.wakeOn(&engine, &HttpEngine::transferDone);
   return wait.run([&engine] { return engine.inFlight() == 0; }, timeoutMs);
+}
+
+// By hand: this runs for every request of a flood.
+QByteArray originOf(const QByteArray& url) {
+  const qsizetype sep = url.indexOf("://");
+  if (sep <= 0) return {};
+  const QByteArray scheme = url.left(sep).toLower();
+  qsizetype end = sep + 3;
+  while (end < url.size() && !std::strchr("/?#", url[end])) ++end;
+  QByteArray authority = url.mid(sep + 3, end - sep - 3).toLower();
+  if (const qsizetype at = authority.lastIndexOf('@'); at >= 0) authority.remove(0, at + 1);
+  const qsizetype colon = authority.lastIndexOf(':');
+  if (colon < 0 || colon < authority.lastIndexOf(']'))
+    authority += scheme == "https" ? ":443" : ":80";
+  return scheme + "://" + authority;
+}
+
+bool hasFreeConnection(const QByteArray& origin) {
+  return HttpEngine::instance().inFlightTo(origin) < kMaxConnectionsPerHost;
+}
+
+HttpEngineSignals* httpEngine() { return &HttpEngine::instance(); }
+
+bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run, qint64 timeoutMs) {
+  HttpEngine& engine = HttpEngine::instance();
+  EventWait wait;
+  wait.wakeOn(&engine, &HttpEngine::transferDone);
+  wait.wakeOn(&run, &RunFlag::runFlagChanged);
+  const auto free = [&] { return engine.inFlightTo(origin) < kMaxConnectionsPerHost; };
+  wait.run([&] { return free() || run.int_start() != 1; }, timeoutMs);
+  return free() && run.int_start() == 1;
+}
+
+void resetRequestCounters() { HttpEngine::instance().resetCounters(); }
+RequestCounters requestCounters() { return HttpEngine::instance().counters(); }
+int countedRequestsInFlight() { return HttpEngine::exists() ? HttpEngine::instance().countedInFlight() : 0; }
+int dropRequestsNotOnWire() { return HttpEngine::exists() ? HttpEngine::instance().dropNotOnWire() : 0; }
+bool idleConnectionClosed(const QByteArray& origin) {
+  return HttpEngine::exists() && HttpEngine::instance().idleConnectionClosed(origin);
 }
 
 void setRequestLifetimeForTests(int ms) { HttpEngine::instance().setLifetimeMs(ms); }

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class RunFlag;
+
 namespace platform {
 
 struct HttpTransfer;
@@ -13,7 +15,12 @@ inline constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
 // Longer than the longest reply time-out a task can choose (120 s), so a
 // waiting sender always sees its own time-out first.
 inline constexpr int kMaxRequestLifetimeMs = 130000;
-inline constexpr long kMaxConnectionsPerHost = 64;
+// Transfers to one origin (scheme, host, port) at once, HTTP/2 streams
+// included. Senders wait for a free one rather than let libcurl queue a
+// request out of sight.
+inline constexpr int kMaxConnectionsPerHost = 128;
+// Redirects followed within the request's own origin.
+inline constexpr int kMaxRedirects = 5;
 
 // One HTTP request object on libcurl, driven by the Qt event loop of the
 // calling thread; nothing here ever blocks. The operations mirror the request
@@ -39,6 +46,9 @@ class HttpRequest : public QObject {
   void setRequestHeader(const QString& name, const QString& value);
   // Puts the request on the wire at once. A body on GET is sent as well.
   void send(const QByteArray& body);
+  // A registration request: it counts in requestCounters() and is given up by
+  // dropRequestsNotOnWire(). Set before send().
+  void setCounted(bool on) { counted_ = on; }
 
   // 0 new, 1 opened, 2 sent, 3 receiving, 4 complete.
   int readyState() const { return ready_state_; }
@@ -49,6 +59,9 @@ class HttpRequest : public QObject {
   QString errorString() const { return error_; }  // why status() is 0
   // The Retry-After header of a 429 or 5xx answer; empty otherwise.
   QByteArray retryAfter() const { return retry_after_; }
+  int httpVersion() const { return http_version_; }  // 1 or 2 once answered; 0 otherwise
+  // A redirect to another origin that was not followed (its Location).
+  QByteArray refusedRedirect() const { return refused_redirect_; }
 
  signals:
   // readyState() reached 4.
@@ -56,7 +69,16 @@ class HttpRequest : public QObject {
 
  private:
   friend class HttpEngine;
-  void finish(int status, QByteArray body, bool truncated, QString error);
+  struct Outcome {
+    int status = 0;
+    QByteArray body;
+    bool truncated = false;
+    QString error;
+    int httpVersion = 0;
+    QByteArray refusedRedirect;
+    QByteArray retryAfter;
+  };
+  void finish(Outcome outcome);
 
   QByteArray method_;
   QByteArray url_;
@@ -68,6 +90,9 @@ class HttpRequest : public QObject {
   bool truncated_ = false;
   QString error_;
   QByteArray retry_after_;
+  int http_version_ = 0;
+  QByteArray refused_redirect_;
+  bool counted_ = false;
   HttpTransfer* transfer_ = nullptr;
   quint64 generation_ = 0;
 };
@@ -81,6 +106,46 @@ int httpTransfersInFlight();
 // Blocks in the event loop until no transfer is in flight or timeoutMs has
 // passed; true when none is left.
 bool waitForHttpTransfers(int timeoutMs);
+
+// "scheme://host:port" of a URL, lower case, as connections are shared.
+QByteArray originOf(const QByteArray& url);
+// A request to this origin may start now without waiting for a connection.
+bool hasFreeConnection(const QByteArray& origin);
+// The HTTP engine of this thread, as far as others watch it.
+class HttpEngineSignals : public QObject {
+  Q_OBJECT
+ signals:
+  // A transfer ended: a connection may be free, a count has changed.
+  void transferDone();
+};
+HttpEngineSignals* httpEngine();
+
+// A sender whose registrar has every connection busy waits for one to free
+// up, as for a slow network: nothing queues out of sight. Blocks in the event
+// loop at most timeoutMs (< 0: no limit); false unless a connection is free
+// and the run flag still 1.
+bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run, qint64 timeoutMs = -1);
+
+// Registration requests (setCounted) since the last reset.
+struct RequestCounters {
+  qint64 sent = 0;        // left for the server
+  qint64 replies = 0;     // answered with an HTTP status
+  qint64 httpErrors = 0;  // answered with 400 or more
+  qint64 failures = 0;    // no HTTP answer
+  int lastStatus = -1;    // status of the last one answered (0: none); -1 none finished
+};
+void resetRequestCounters();
+// Those still in flight count as sent if they left, and as failures: this is
+// the count at the end of a run, once the wait for them is over.
+RequestCounters requestCounters();
+int countedRequestsInFlight();
+// Gives up every registration request that has not left yet (a connection
+// still being opened): nothing leaves after a stop. Returns how many.
+int dropRequestsNotOnWire();
+
+// A connection to origin idling in the cache was closed by its server (the
+// warm-up opens it again).
+bool idleConnectionClosed(const QByteArray& origin);
 
 // Tests only: a shorter lifetime than kMaxRequestLifetimeMs (0 restores it).
 void setRequestLifetimeForTests(int ms);

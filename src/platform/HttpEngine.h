@@ -5,9 +5,11 @@
 #include <curl/curl.h>
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -22,15 +24,21 @@ void destroyHttpEngine();
 struct HttpTransfer {
   CURL* easy = nullptr;
   curl_slist* headers = nullptr;
+  QByteArray method;
   QByteArray url;
+  QByteArray origin;
   QByteArray body;  // must outlive the transfer (CURLOPT_POSTFIELDS)
   QByteArray reply;
   HttpRequest* owner = nullptr;  // null once nobody observes it
   bool truncated = false;
+  bool counted = false;  // a registration request of the current count
+  quint64 countGeneration = 0;
+  bool onWire = false;   // the request has been handed to its connection
+  int redirects = 0;
   char error[CURL_ERROR_SIZE] = {};
 };
 
-class HttpEngine : public QObject {
+class HttpEngine : public HttpEngineSignals {
   Q_OBJECT
  public:
   static HttpEngine& instance();
@@ -46,11 +54,18 @@ class HttpEngine : public QObject {
   void detach(HttpTransfer* t);
 
   int inFlight() const { return static_cast<int>(transfers_.size()); }
+  int inFlightTo(const QByteArray& origin) const { return per_origin_.value(origin); }
+  int countedInFlight() const;
+  RequestCounters counters() const;
+  // Requests of an earlier run still out no longer count.
+  void resetCounters() {
+    counters_ = {};
+    ++count_generation_;
+  }
+  int dropNotOnWire();
+  bool idleConnectionClosed(const QByteArray& origin);
   void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
   void setLifetimeMs(int ms) { lifetime_ms_ = ms > 0 ? ms : kMaxRequestLifetimeMs; }
-
- signals:
-  void transferDone();
 
  private:
   friend void destroyHttpEngine();
@@ -65,10 +80,16 @@ class HttpEngine : public QObject {
   static int onSocket(CURL* easy, curl_socket_t s, int what, void* userp, void* socketp);
   static int onTimer(CURLM* multi, long timeoutMs, void* userp);
   static size_t onWrite(char* data, size_t size, size_t count, void* userp);
+  static int onPrereq(void* userp, char*, char*, int, int);
+  static curl_socket_t onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address);
+  static int onCloseSocket(void* userp, curl_socket_t s);
 
   // curl_multi_socket_action, then hands out what finished.
   void drive(curl_socket_t s, int events);
   void collectFinished();
+  // A redirect within the transfer's origin starts again at its target.
+  bool followRedirect(HttpTransfer* t, long code);
+  void count(const HttpTransfer* t, int status);
   void release(HttpTransfer* t);
   CURL* takeEasy();
   void configure(HttpTransfer* t, const QByteArray& method);
@@ -76,8 +97,14 @@ class HttpEngine : public QObject {
   CURLM* multi_ = nullptr;
   QTimer timer_;
   std::unordered_set<HttpTransfer*> transfers_;
+  QHash<QByteArray, int> per_origin_;
+  RequestCounters counters_;
+  quint64 count_generation_ = 0;
+  std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
+  std::unordered_set<curl_socket_t> watched_sockets_;  // in use by a transfer
   std::vector<CURL*> idle_easy_;
   QByteArray extra_ca_;
+  QByteArray ca_file_, ca_dir_;  // from the environment
   QByteArray no_proxy_;
   int lifetime_ms_ = kMaxRequestLifetimeMs;
 };

@@ -3,6 +3,7 @@
 #include "platform/LogBox.h"
 #include "sending/SendContext.h"
 #include "codecs/Charsets.h"
+#include "codecs/TextRules.h"
 #include "platform/EventWait.h"
 
 RequestRing::RequestRing(int slotCount) {
@@ -53,7 +54,8 @@ ReplyOutcome replyOutcome(const platform::HttpRequest& request, bool utf8Reply) 
 }
 
 void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& slotRef,
-                 qint32 captionCount, bool showSent, bool awaitReply) {
+                 qint32 captionCount, bool showSent, bool awaitReply,
+                 const std::function<void()>& onWire) {
   // Our own reference: the ring may be released while we wait.
   const std::shared_ptr<platform::HttpRequest> slot = slotRef;
   TaskView& view = w.view;
@@ -66,7 +68,9 @@ void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& s
   slot->setRequestHeader(QStringLiteral("CONTENT-TYPE"),
                          QStringLiteral("application/x-www-form-urlencoded"));
   slot->setRequestHeader(QStringLiteral("If-Modified-Since"), QStringLiteral("0"));
+  slot->setCounted(true);
   slot->send(body.toUtf8());
+  if (onWire) onWire();
   // The request is on the wire before the window shows it: a log box can
   // take longer to lay out than the request takes to reach the registrar.
   if (showSent)
@@ -74,14 +78,19 @@ void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& s
               w.url_template_mode ? QStringLiteral("GET:") + w.request_url : body);
   view.setText(Ctl::reg_send, QStringLiteral("发送表单数量：") + QString::number(captionCount));
 
-  const int timeoutS = view.text(Ctl::time_out).toInt();
-  // Synchronous sending goes on only once the reply is in (or the run
-  // stopped, or the time-out passed), whatever is shown.
-  if (!async) awaitCompletion(w, *slot, timeoutS);
+  // Synchronous sending goes on only once the reply is in or the run stopped,
+  // whatever is shown, for as long as the client's own limits allow (the
+  // request's lifetime); the task's time-out is the asynchronous wait's.
+  const int timeoutS =
+      async ? view.text(Ctl::time_out).toInt() : platform::kMaxRequestLifetimeMs / 1000 + 1;
+  if (!async || awaitReply) awaitCompletion(w, *slot, timeoutS);
   if (!awaitReply) return;
-  if (async) awaitCompletion(w, *slot, timeoutS);
 
-  const ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
+  ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
+  // A redirect to another server is not followed: the body would go there.
+  if (!slot->refusedRedirect().isEmpty())
+    outcome.text += textrules::kCrLf + QStringLiteral("（未跟随转向其他服务器的重定向：") +
+                    QString::fromUtf8(slot->refusedRedirect()) + QStringLiteral("）");
   // The display limit applies to a reply, not to the three failure texts.
   appendLog(view, Ctl::regresult, outcome.text, outcome.isReply);
 }

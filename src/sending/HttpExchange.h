@@ -1,6 +1,7 @@
 #pragma once
 #include "sending/SendContext.h"
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,8 +46,11 @@ bool awaitReplyFor(const SendContext& w, qint32 countInRun);
 // reply within the time-out and appends the outcome to regresult.
 // Synchronous mode (radio_post_type 0) waits for the reply even when nothing
 // is shown; the window's events keep running during every wait.
+// onWire runs the moment the request has been handed to its connection,
+// before anything is shown.
 void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& slot,
-                 qint32 captionCount, bool showSent, bool awaitReply);
+                 qint32 captionCount, bool showSent, bool awaitReply,
+                 const std::function<void()>& onWire = {});
 
 // Blocks in the event loop until the request completes, the run flag leaves
 // 1, or more than timeoutS seconds have passed. True when it completed.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "sending/RunEvents.h"
+#include "sending/Warmup.h"
 #include "task/TaskContext.h"
 
 class RequestRing;  // sending/HttpExchange.h
@@ -29,6 +30,10 @@ struct RunState {
   // lateness of that request.
   qint64 deletion_read_mono_ns = 0;  // QElapsedTimer's monotonic clock
   qint64 deletion_read_wall_us = 0;  // microseconds since the epoch
+  // Of the run so far: requests on the wire more than 2 ms after their due
+  // time, and WHOIS-triggered registrations.
+  qint64 late_requests = 0;
+  qint64 catches = 0;
 };
 
 // The tick sender's place between ticks.
@@ -40,6 +45,7 @@ struct TickPlace {
   qint32 tick_send_count = 0;
   QStringList dyn1_lines, dyn2_lines;
   int dyn1_row = 0, dyn2_row = 0;
+  qint64 tick_due_ns = 0;  // when the current tick send was due (monotonic)
 };
 
 // What the senders see of the task window.
@@ -49,6 +55,7 @@ class SendContext : public TaskContext, public RunState, public TickPlace {
   // The remaining-time display of the blocking loop.
   QTimer Timer5;
   RunEvents events;
+  RegistrarWarmer warmer{events};
 
   // reg_second times the unit of send_time, in seconds.
   qint32 durationFromWindow() const;

@@ -28,6 +28,42 @@ using texts::kTickIdle;
 using texts::kTickSending;
 const char* const kTickDepth = "zembrinTickSendDepth";
 const double kEventsEveryMs = 0.5;
+// A request later than this after its due time counts as late.
+constexpr qint64 kLateNs = 2000000;
+
+void countLateness(SendContext& w, qint64 dueNs) {
+  if (platform::monotonicNs() - dueNs > kLateNs) ++w.late_requests;
+}
+
+// The catch report of a WHOIS-triggered request, once its outcome is known
+// (the reply may not be awaited, so it is watched here).
+void reportCatch(SendContext& w, const std::shared_ptr<platform::HttpRequest>& request,
+                 qint64 onWireNs) {
+  CatchReport report;
+  const int index = w.whois_domain_index;
+  report.domain = index >= 0 && index < w.domain_list.size() ? w.domain_list[index] : QString();
+  report.deletedAtUs = w.deletion_read_wall_us;
+  report.deletedAt = QDateTime::fromMSecsSinceEpoch(report.deletedAtUs / 1000);
+  const qint64 readNs = w.deletion_read_mono_ns;
+  report.onWireMs = double(onWireNs - readNs) / 1e6;
+  const bool utf8 = w.utf8_reply != 0;
+  RunEvents* events = &w.events;
+  auto finish = [events, request, report, readNs, utf8]() mutable {
+    report.httpStatus = request->status();
+    if (request->status() > 0) report.replyMs = double(platform::monotonicNs() - readNs) / 1e6;
+    report.reply = replyOutcome(*request, utf8).text;
+    emit events->caught(report);
+  };
+  if (request->readyState() == 4) {
+    finish();
+    return;
+  }
+  auto* watch = new QObject(events);
+  QObject::connect(request.get(), &platform::HttpRequest::completed, watch, [watch, finish]() mutable {
+    finish();
+    watch->deleteLater();
+  });
+}
 
 int nextIndex(int index, qsizetype size) {
   return size <= 0 ? 0 : static_cast<int>((index + 1) % size);
@@ -108,6 +144,61 @@ void releaseRequestPool(SendContext& w) {
 
 void waitForRequestsInFlight(int timeoutMs) { platform::waitForHttpTransfers(timeoutMs); }
 
+void beginRun(SendContext& w) {
+  platform::resetRequestCounters();
+  w.late_requests = 0;
+  w.catches = 0;
+}
+
+namespace {
+// Emits a run's summary once every registration still out has finished, or
+// the reply time-out has passed: event-driven, the window stays free.
+class SummaryGate : public QObject {
+ public:
+  SummaryGate(SendContext& w, int timeoutS) : QObject(&w.events), w_(w) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] { emitOnce(); });
+    timer_.start(std::max(timeoutS, 0) * 1000 + 1);
+  }
+  void check() {
+    if (platform::countedRequestsInFlight() == 0) emitOnce();
+  }
+  void emitOnce() {
+    if (done_) return;
+    done_ = true;
+    emit w_.events.runEnded(runSummary(w_));
+    deleteLater();
+  }
+
+ private:
+  SendContext& w_;
+  QTimer timer_;
+  bool done_ = false;
+};
+}  // namespace
+
+RunSummary runSummary(const SendContext& w) {
+  const platform::RequestCounters c = platform::requestCounters();
+  RunSummary r;
+  r.sent = c.sent;
+  r.replies = c.replies;
+  r.httpErrors = c.httpErrors;
+  r.failures = c.failures;
+  r.late = w.late_requests;
+  r.catches = w.catches;
+  r.lastStatus = c.lastStatus;
+  return r;
+}
+
+void announceRunEnd(SendContext& w) {
+  w.warmer.stop();
+  platform::dropRequestsNotOnWire();
+  auto* gate = new SummaryGate(w, w.view.text(Ctl::time_out).toInt());
+  QObject::connect(platform::httpEngine(), &platform::HttpEngineSignals::transferDone, gate,
+                   [gate] { gate->check(); });
+  gate->check();
+}
+
 void Timer5_Timer(SendContext& w) {
   if (w.int_start() != 1) return;
   const qint64 remaining = w.duration_s - platform::secondsFrom(w.run_start, platform::now());
@@ -128,6 +219,10 @@ void SendFormOnTick(SendContext& w) {
   w.setIntStart(1);
   if (!w.request_pool) w.request_pool = std::make_shared<RequestRing>(1);
 
+  if (!platform::waitForFreeConnection(platform::originOf(platform::normalizeUrl(w.api_url)), w)) {
+    w.setProperty(kTickDepth, depth);
+    return;
+  }
   int row1 = w.dyn1_row, row2 = w.dyn2_row;
   BuildOptions options;
   options.advanceTimeBase = w.tick_send_count != 0;
@@ -143,7 +238,8 @@ void SendFormOnTick(SendContext& w) {
   w.dyn2_row = nextIndex(row2, w.dyn2_lines.size());
   w.pool_slot = nextIndex(w.pool_slot, w.request_pool->size());
 
-  SendRequest(w, slot, count, showSentFor(w, count, false), awaitReplyFor(w, count));
+  SendRequest(w, slot, count, showSentFor(w, count, false), awaitReplyFor(w, count),
+              [&w] { countLateness(w, w.tick_due_ns); });
 
   w.setProperty(kTickDepth, depth);
   if (depth == 0) {
@@ -181,6 +277,7 @@ void SendFormLoop(SendContext& w) {
   qint32 count = 0;
   PacingSchedule schedule(interval);
 
+  const QByteArray origin = platform::originOf(platform::normalizeUrl(w.api_url));
   int row1 = 0, row2 = 0;
   if (mode == 2) {
     const QString domainVar = view.text(Ctl::domain_var);
@@ -194,6 +291,7 @@ void SendFormLoop(SendContext& w) {
   // finer reading of the same monotonic clock started with it.
   CStopWatch watch;
   const PacingClock clock;
+  const qint64 loopStartNs = platform::monotonicNs();
   std::optional<PreciseAlarm> alarm;
   double lastEventsMs = 0;
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
@@ -209,6 +307,10 @@ void SendFormLoop(SendContext& w) {
                 alarm);
       continue;
     }
+    if (!platform::hasFreeConnection(origin)) {
+      platform::waitForFreeConnection(origin, w, std::max<qint64>(durationMs - watch.Elapsed(), 0) + 1);
+      continue;
+    }
     view.setText(Ctl::Label1, kStatusSending);
     BuildOptions options;
     options.advanceTimeBase = count > 0 || mode == 2;
@@ -217,8 +319,19 @@ void SendFormLoop(SendContext& w) {
     ++count;
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
-    SendRequest(w, ring.slot(slot), caption, showSentFor(w, count, true),
-                awaitReplyFor(w, count));
+    const std::shared_ptr<platform::HttpRequest> request = ring.slot(slot);
+    // Unlimited requests are all due at once: lateness means nothing there.
+    const bool paced = mode != 1 || interval > 0;
+    const qint64 dueNs = mode == 2 ? w.deletion_read_mono_ns
+                                   : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
+    qint64 onWireNs = 0;
+    SendRequest(w, request, caption, showSentFor(w, count, true), awaitReplyFor(w, count),
+                [&] {
+                  onWireNs = platform::monotonicNs();
+                  if (paced) countLateness(w, dueNs);
+                  if (mode == 2) ++w.catches;
+                });
+    if (mode == 2) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
     row2 = nextIndex(row2, lines2.size());
     slot = nextIndex(slot, ring.size());
@@ -240,12 +353,18 @@ void SendFormLoop(SendContext& w) {
   }
 
   ring.release();
+  // Nothing leaves after a stop: a request still waiting for its connection
+  // is given up (a WHOIS-triggered one only when the user stopped).
+  if (stoppedByUser) platform::dropRequestsNotOnWire();
   view.setText(Ctl::Label1, mode == 2 ? kStatusWhoisPause : kStatusDone);
   view.setText(Ctl::Label4, kRemainingPrefix);
   w.setIntStart(mode == 2 && !stoppedByUser ? 1 : 0);
   w.timer_start = 0;
   w.Timer5.stop();
-  if (mode != 2) w.prompter.showMessage(kDoneMessage);
+  if (mode != 2) {
+    announceRunEnd(w);
+    w.prompter.showMessage(kDoneMessage);
+  }
 }
 
 qint32 SendContext::durationFromWindow() const {

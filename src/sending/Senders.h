@@ -13,6 +13,15 @@ int requestRingSize(float interval_ms, int send_mode);
 void setUpRequestPool(SendContext& w, int slots);
 void releaseRequestPool(SendContext& w);
 
+// A run starts: its counts begin at zero.
+void beginRun(SendContext& w);
+// A run has ended (stop, duration, no domain left): warming stops, requests
+// not yet on the wire are given up, and RunEvents::runEnded follows once the
+// requests still out have finished (at most the reply time-out later).
+void announceRunEnd(SendContext& w);
+// The counts of the run so far.
+RunSummary runSummary(const SendContext& w);
+
 // Lets requests already on the wire finish (at most timeoutMs), so the last
 // request of a headless run is never cut off by the process ending.
 void waitForRequestsInFlight(int timeoutMs);

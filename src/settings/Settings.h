@@ -30,6 +30,11 @@ struct Settings {
   qint16 whois_time2 = 0;
   qint16 intTimeZone = 0;
   QList<ServerRow> whois_servers{builtinServerRow()};
+  // Warm connections to the registrar: how many (0: off), seconds between
+  // warm-ups, and the warm-up URL (empty: HEAD to the API's origin "/").
+  int warm_connections = 4;
+  int warm_interval = 15;
+  QString warm_url;
 };
 
 // The controls of the settings dialog as values. The dialog widget mirrors

@@ -139,6 +139,13 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     if (v > -12 && v < 13) settings.intTimeZone = *toInt16(zone);
   }
 
+  bool ok = false;
+  const int warm = ini.GetIniKey(kSection, QStringLiteral("warm_connections")).toInt(&ok);
+  if (ok && warm >= 0 && warm <= 64) settings.warm_connections = warm;
+  const int warmEvery = ini.GetIniKey(kSection, QStringLiteral("warm_interval")).toInt(&ok);
+  if (ok && warmEvery >= 1 && warmEvery <= 3600) settings.warm_interval = warmEvery;
+  settings.warm_url = ini.GetIniKey(kSection, QStringLiteral("warm_url"));
+
   const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));
   const std::optional<Decimal> countDecimal = parseDecimal(countText);
   const std::optional<qint16> count = toInt16(countText);

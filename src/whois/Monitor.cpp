@@ -220,6 +220,7 @@ void WhoisMonitor::run() {
   ToggleTaskControls(w.view);
   w.view.setEnabled(Ctl::time_end, false);
   emit watchEnded();
+  announceRunEnd(w);
   w.prompter.showMessage(texts::kDoneMessage);
 }
 

@@ -27,7 +27,7 @@ class Headless {
  public:
   Headless() {
     registrar.listen();
-    writeSettings("[option]\r\ncheck_whois=0\r\n");
+    writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
@@ -95,6 +95,61 @@ class HeadlessTest : public QObject {
     QVERIFY2((r.out + r.err).contains(expected), qPrintable(r.out + r.err));
   }
 
+  // A script tells the registrar's answer from the exit status; the window's
+  // texts stay those of the exchange.
+  void registerExitStatusFollowsTheAnswer_data() {
+    QTest::addColumn<int>("status");  // 0: nobody listening
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("2xx") << 201 << 0 << "[summary] sent=1 replies=1 http_errors=0 failures=0";
+    QTest::newRow("3xx not followed") << 302 << 3 << "[summary] sent=1 replies=1 http_errors=0 failures=0";
+    QTest::newRow("500 page") << 500 << 3 << "[summary] sent=1 replies=1 http_errors=1 failures=0";
+    QTest::newRow("refused") << 0 << 4 << "[summary] sent=0 replies=0 http_errors=0 failures=1";
+  }
+  void registerExitStatusFollowsTheAnswer() {
+    QFETCH(int, status);
+    QFETCH(int, exitCode);
+    QFETCH(QString, summary);
+    Headless h;
+    StubHttpServer::Reply reply;
+    reply.status = status;
+    reply.body = "page";
+    reply.headers = {{"Location", "http://elsewhere.invalid/steal"}};
+    h.registrar.setReply(reply);
+    const QString url = h.registrar.url("/reg");
+    if (status == 0) h.registrar.close();
+    h.writeTask(taskFile(url, {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.contains(summary), qPrintable(r.err));
+    QVERIFY(r.out.contains(status ? QStringLiteral("[returned] page") : QStringLiteral("[returned] 连接失败！")));
+  }
+
+  // A registrar behind a private CA: trusted through SSL_CERT_FILE alone;
+  // without it nothing is sent to that server.
+  void caBundleFromTheEnvironment_data() {
+    QTest::addColumn<bool>("trust");
+    QTest::newRow("SSL_CERT_FILE set") << true;
+    QTest::newRow("system store only") << false;
+  }
+  void caBundleFromTheEnvironment() {
+    QFETCH(bool, trust);
+    Headless h;
+    h.registrar.close();
+    QVERIFY(h.registrar.listen(true));
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("SSL_CERT_FILE"));
+    env.remove(QStringLiteral("CURL_CA_BUNDLE"));
+    if (trust) env.insert(QStringLiteral("SSL_CERT_FILE"), StubHttpServer::tlsFixture("ca.pem"));
+    h.process.setProcessEnvironment(env);
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, trust ? 0 : 4);
+    QCOMPARE(h.registrar.requestCount(), trust ? 1 : 0);
+    QVERIFY2(r.out.contains(trust ? QStringLiteral("[returned] OK") : QStringLiteral("[returned] 连接失败！")),
+             qPrintable(r.out));
+  }
+
   void registerSendsOneRequestAndPrintsTheExchange() {
     Headless h;
     StubHttpServer::Reply reply;
@@ -159,7 +214,7 @@ class HeadlessTest : public QObject {
     QVERIFY(whois.listen());
     whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
     whois.setScript("b.com", StubWhoisServer::reply("Expiration Date: 2099-01-01T00:00:00Z\r\n"));
-    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_no=1\r\n"
+    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
                                    "whois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
                         .arg(whois.port())
                         .toUtf8());

@@ -50,6 +50,11 @@ class StubHttpConnection : public QObject {
       if (socket_->state() != QAbstractSocket::ConnectedState) finished();
     });
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] { pumpEndless(); });
+    idle_.setSingleShot(true);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+      if (!busy_ && !done_) socket_->disconnectFromHost();
+    });
+    restartIdle();
   }
 
  private:
@@ -59,7 +64,12 @@ class StubHttpConnection : public QObject {
     deleteLater();
   }
 
+  void restartIdle() {
+    if (const int ms = owner_->idleCloseMs(); ms > 0) idle_.start(ms);
+  }
+
   void onData() {
+    idle_.stop();
     buffer_ += socket_->readAll();
     processBuffer();
   }
@@ -165,6 +175,7 @@ class StubHttpConnection : public QObject {
     }
     out += reply.body;
     socket_->write(out);
+    restartIdle();
     if (closeAfter) {
       busy_ = true;
       socket_->disconnectFromHost();
@@ -187,6 +198,7 @@ class StubHttpConnection : public QObject {
   bool busy_ = false;
   bool endless_ = false;
   bool done_ = false;
+  QTimer idle_;
 };
 
 }  // namespace
@@ -351,7 +363,23 @@ void StubHttpServer::record(Request&& r) {
 
 int StubHttpServer::nextConnectionId() {
   QMutexLocker lock(&mutex_);
+  connection_opened_ns_.append(monotonicNs());
   return ++connections_;
+}
+
+qint64 StubHttpServer::connectionOpenedNs(int n) const {
+  QMutexLocker lock(&mutex_);
+  return connection_opened_ns_.value(n - 1, -1);
+}
+
+void StubHttpServer::setIdleCloseMs(int ms) {
+  QMutexLocker lock(&mutex_);
+  idle_close_ms_ = ms;
+}
+
+int StubHttpServer::idleCloseMs() const {
+  QMutexLocker lock(&mutex_);
+  return idle_close_ms_;
 }
 
 QList<StubHttpServer::Request> StubHttpServer::requests() const {

@@ -70,11 +70,17 @@ class StubHttpServer {
   void setResponder(std::function<Reply(const Request&)> responder);
   // Off: only arrival times and the count are kept (for floods).
   void setRecordDetails(bool on);
+  // Closes a keep-alive connection that has carried no request for ms (0:
+  // never), as servers drop idle connections.
+  void setIdleCloseMs(int ms);
+  int idleCloseMs() const;
 
   QList<Request> requests() const;
   QList<qint64> arrivalTimesNs() const;
   int requestCount() const;
   int connectionCount() const;  // connections accepted so far
+  // monotonicNs() when connection n (1, 2, ...) was accepted.
+  qint64 connectionOpenedNs(int n) const;
   void clearRecords();
 
   // Blocks in the event loop until at least n requests have arrived.
@@ -106,6 +112,8 @@ class StubHttpServer {
   QList<qint64> times_;
   int count_ = 0;
   int connections_ = 0;
+  QList<qint64> connection_opened_ns_;
+  int idle_close_ms_ = 0;
   quint16 port_ = 0;
   bool tls_ = false;
   QList<Waiter> waiters_;
