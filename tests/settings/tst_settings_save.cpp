@@ -398,7 +398,8 @@ class TestSettingsSave : public QObject {
     for (const QLabel* l : dlg.findChildren<QLabel*>()) texts << l->text();
     for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>()) texts << b->text();
     for (const char* t : {"Whois服务器设置，可多行，多个域名用,分隔",
-                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征",
+                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"
+                          "[|||每秒查询数|||同时查询数]",
                           "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志",
                           "注册后是否继续 whois 查询", "间隔", "保 存", "退 出"})
       QVERIFY2(texts.contains(QString::fromUtf8(t)), t);

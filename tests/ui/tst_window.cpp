@@ -681,7 +681,10 @@ class WindowTest : public QObject {
              qPrintable(shownStates.join(u',')));
     QVERIFY(shownStates.contains(WatchTableModel::stateText(whois::WatchState::GivenUp)));
     QVERIFY(shownStates.contains(WatchTableModel::stateText(whois::WatchState::Limited)));
-    QCOMPARE(registrar.requestCount(), 1);
+    int registrations = 0;  // warm-ups to the registrar do not count
+    for (const StubHttpServer::Request& r : registrar.requests())
+      registrations += r.method != "HEAD" && r.target.startsWith("/api/register");
+    QCOMPARE(registrations, 1);
     // The log boxes got their lines, the table did not take their place.
     QVERIFY(s.task().view.text(Ctl::regresult).contains(QStringLiteral(" 域名 lantern.com 已删除，开始抢注！")));
     QVERIFY(s.task().view.text(Ctl::regsend).contains(QStringLiteral("Sending Whois data: zembrin.com")));
