@@ -275,6 +275,14 @@ int runHeadless(int argc, char** argv) {
     else w.regstop_Click();
   });
 
+  // Connected before the start: a WHOIS catch runs inside it.
+  std::optional<RunSummary> summary;
+  QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
+  QObject::connect(&w.events, &RunEvents::notice, [&view](const QString& text) {
+    view.finish();
+    writeErr(QStringLiteral("[status] ") + text + QStringLiteral("\n"));
+  });
+
   bool started = false;
   if (a.command == QLatin1String("register")) {
     started = w.startNormalRegistration();
@@ -289,12 +297,6 @@ int runHeadless(int argc, char** argv) {
   } else {
     started = w.startCatch();
   }
-  std::optional<RunSummary> summary;
-  QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
-  QObject::connect(&w.events, &RunEvents::notice, [&view](const QString& text) {
-    view.finish();
-    writeErr(QStringLiteral("[status] ") + text + QStringLiteral("\n"));
-  });
   if (started) waitForRunEnd(w);
 
   // Requests already sent finish before the process ends (up to the time-out);
