@@ -91,7 +91,7 @@ double runHeadless(int seconds, const QTemporaryDir& dir) {
   stub.listen();
   TaskFixture f;
   setUpTask(f, stub.url(QStringLiteral("/reg")), seconds);
-  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\n", dir, seconds * 1000 + 60000))
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir, seconds * 1000 + 60000))
     return 0;
   const QList<qint64> at = stub.arrivalTimesNs();
   if (at.isEmpty()) return 0;

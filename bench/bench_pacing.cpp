@@ -10,7 +10,8 @@
 // every figure), and the best-case origin, the earliest arrival minus its due
 // offset (lateness relative to the most punctual request).
 //
-//   bench_pacing [SECONDS [PER_SECOND]]      defaults: 10 s, 200 per second
+//   bench_pacing [SECONDS [PER_SECOND [REPLY_MS]]]   defaults: 10 s, 200 per second,
+//                                                    a registrar answering in 400 ms
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -81,10 +82,19 @@ void report(const char* how, const QList<qint64>& arrivals, qint64 startNs, doub
   }
 }
 
+int g_replyMs = 400;
+
+void slowReplies(StubHttpServer& stub) {
+  StubHttpServer::Reply r;
+  r.delayMs = g_replyMs;
+  stub.setReply(r);
+}
+
 QList<qint64> runInProcess(int seconds, int perSecond, qint64* startNs) {
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
   stub.setRecordDetails(false);
   stub.listen();
+  slowReplies(stub);
   TaskFixture f;
   f.settings.check_whois = false;
   setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
@@ -106,9 +116,10 @@ QList<qint64> runHeadless(int seconds, int perSecond, const QTemporaryDir& dir) 
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
   stub.setRecordDetails(false);
   stub.listen();
+  slowReplies(stub);
   TaskFixture f;
   setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
-  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\n", dir, seconds * 1000 + 60000))
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir, seconds * 1000 + 60000))
     return {};
   return stub.arrivalTimesNs();
 }
@@ -119,6 +130,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   const int perSecond = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+  g_replyMs = argc > 3 ? std::max(0, std::atoi(argv[3])) : 400;
   if (!frequenceEntries().contains(QString::number(perSecond))) {
     std::fprintf(stderr, "PER_SECOND must be an entry of the frequency list\n");
     return 64;
@@ -126,7 +138,7 @@ int main(int argc, char** argv) {
   const double intervalMs = 1000.0 / perSecond;
   QTemporaryDir dir;
   std::printf("pacing: %d requests per second for %d s (due every %.3f ms), asynchronous, "
-              "no display\n", perSecond, seconds, intervalMs);
+              "no display, registrar answering in %d ms\n", perSecond, seconds, intervalMs, g_replyMs);
 
   qint64 start = 0;
   const QList<qint64> inProcess = runInProcess(seconds, perSecond, &start);

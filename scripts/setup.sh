@@ -1,9 +1,17 @@
-# Shared set-up for scripts/run and scripts/test: installs the Debian packages
-# the build needs (as root or through sudo) and builds into build/<kind>.
-# Usage (sourced): zembrin_setup <build-dir> <build-type> [extra cmake args]
+# Shared set-up for scripts/run, scripts/test and scripts/package: installs the
+# Debian packages the build needs (as root or through sudo) and builds into
+# build/<kind>.
+# Usage (sourced):
+#   zembrin_install_packages [more packages]
+#   zembrin_build <build-dir> <build-type> [extra cmake args]
 
 ZEMBRIN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev \
-libgl-dev ca-certificates fonts-wqy-microhei nginx-light"
+libgl-dev ca-certificates fonts-wqy-microhei"
+# The package check of the tests renders the PNG icons and validates the
+# desktop entry; nginx serves the HTTP/2 tests.
+ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils nginx-light"
+# The package manager's output goes here and is shown only when it fails.
+ZEMBRIN_SETUP_LOG=build/setup.log
 
 zembrin_install_packages() {
   local missing=()
@@ -11,15 +19,22 @@ zembrin_install_packages() {
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
   local as_root=()
   if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null; then as_root=(sudo); else
       echo "Missing packages (${missing[*]}) and not root; install them and retry." >&2; return 1
     fi
   fi
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  mkdir -p "$(dirname "$ZEMBRIN_SETUP_LOG")"
+  echo "Installing ${missing[*]} (log: $ZEMBRIN_SETUP_LOG)"
+  if ! { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update &&
+         "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+           apt-get install -y --no-install-recommends "${missing[@]}"; } >"$ZEMBRIN_SETUP_LOG" 2>&1; then
+    echo "Installing the packages failed. The end of $ZEMBRIN_SETUP_LOG:" >&2
+    tail -n 40 "$ZEMBRIN_SETUP_LOG" >&2
+    return 1
+  fi
+  echo "Installed."
 }
 
 zembrin_build() {

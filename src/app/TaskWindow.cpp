@@ -146,16 +146,25 @@ void TaskWindow::Command3_Click() {
   if (showSettingsDialog) showSettingsDialog();
 }
 
-// Started detached, without a shell, from the program's folder. On this
-// platform the tool may also be installed without the ".exe" suffix.
+// Started detached, without a shell, from the program's folder or, for an
+// installed program whose folder the user cannot write, from the settings
+// file's folder. On this platform the tool may also be installed without the
+// ".exe" suffix.
 void TaskWindow::startCompanionTool(const QString& relativePath) {
-  const QString path = QCoreApplication::applicationDirPath() + relativePath;
-  QString withoutSuffix = path;
-  withoutSuffix.chop(4);
-  for (const QString& candidate : {path, withoutSuffix}) {
-    if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString settingsDir = QFileInfo(settingsPath).absolutePath();
+  QStringList paths{programDir + relativePath};
+  if (QFileInfo(settingsDir).canonicalFilePath() != QFileInfo(programDir).canonicalFilePath())
+    paths << settingsDir + relativePath;
+  for (const QString& path : paths) {
+    QString withoutSuffix = path;
+    withoutSuffix.chop(4);
+    for (const QString& candidate : {path, withoutSuffix}) {
+      if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
+    }
   }
-  prompter.showMessage(QStringLiteral("无法启动程序：") + path + QStringLiteral("，请检查该程序是否存在！"));
+  prompter.showMessage(QStringLiteral("无法启动程序：") + paths.join(QStringLiteral(" 或 ")) +
+                       QStringLiteral("，请检查该程序是否存在！"));
 }
 
 void TaskWindow::save_info_Click() { saveTaskClick(*this); }

@@ -57,8 +57,8 @@ HttpEngine::HttpEngine() {
 
   // Where an OpenSSL program would look for its trust store; a registrar
   // behind a private CA then works without touching the system store.
-  if (const QByteArray f = qgetenv("CURL_CA_BUNDLE"); !f.isEmpty()) ca_file_ = f;
-  else if (const QByteArray f2 = qgetenv("SSL_CERT_FILE"); !f2.isEmpty()) ca_file_ = f2;
+  ca_file_ = qgetenv("SSL_CERT_FILE");
+  if (ca_file_.isEmpty()) ca_file_ = qgetenv("CURL_CA_BUNDLE");
   ca_dir_ = qgetenv("SSL_CERT_DIR");
 
   timer_.setSingleShot(true);

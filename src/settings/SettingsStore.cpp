@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
@@ -103,8 +107,41 @@ bool validInterval(const QString& text) {
 
 }  // namespace
 
+QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
+                        const QString& home) {
+  const QString beside = programDir + QStringLiteral("/zembrin.ini");
+  if (QFileInfo::exists(beside)) return beside;
+  static const QStringList systemFolders{
+      QStringLiteral("/usr/bin"),       QStringLiteral("/bin"),      QStringLiteral("/usr/sbin"),
+      QStringLiteral("/sbin"),          QStringLiteral("/usr/local/bin"),
+      QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/games"),
+#ifdef ZEMBRIN_INSTALL_BINDIR
+      QStringLiteral(ZEMBRIN_INSTALL_BINDIR),
+#endif
+  };
+  const QString folder = QDir::cleanPath(programDir);
+  // access() rather than the mode bits: it also answers for root, ACLs and
+  // read-only mounts.
+  if (!systemFolders.contains(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+    return beside;
+  const QString base = QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome
+                                                           : home + QStringLiteral("/.config");
+  return QDir::cleanPath(base + QStringLiteral("/zembrin/zembrin.ini"));
+}
+
 QString defaultSettingsPath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/zembrin.ini");
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString path = settingsPathFor(programDir, qEnvironmentVariable("XDG_CONFIG_HOME"),
+                                       QDir::homePath());
+  if (QFileInfo(path).absolutePath() != QDir::cleanPath(programDir)) {
+    // Private, as the base directory specification asks of folders it makes.
+    QString made;
+    for (const QString& part : QFileInfo(path).absolutePath().split(u'/', Qt::SkipEmptyParts)) {
+      made += u'/' + part;
+      if (::mkdir(QFile::encodeName(made).constData(), 0700) != 0 && errno != EEXIST) break;
+    }
+  }
+  return path;
 }
 
 bool isNumeric(const QString& text) { return parseDecimal(text).has_value(); }

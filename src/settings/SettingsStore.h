@@ -5,7 +5,18 @@
 #include "settings/Settings.h"
 class Prompter;
 
-// zembrin.ini in the folder of the executable.
+// Where the settings file lives, given the program's folder and the values of
+// XDG_CONFIG_HOME and HOME. Portable, programDir/zembrin.ini, when that file
+// exists or programDir is writable and not a system program folder such as
+// /usr/bin (root may write there, but the package manager owns it). Otherwise
+// $XDG_CONFIG_HOME/zembrin/zembrin.ini, with home/.config standing in for an
+// XDG_CONFIG_HOME that is unset, empty or relative.
+QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
+                        const QString& home);
+
+// settingsPathFor() for this process. When that is the user's folder, the
+// missing folders on the way are created (mode 0700), so the file can be
+// created there; a folder that cannot be made only means the defaults apply.
 QString defaultSettingsPath();
 
 // Start-up load: settings, the dialog's controls and the line-break tokens.

@@ -99,8 +99,45 @@ void WindowProgram::end() {
   if (depth == 1) QCoreApplication::exit(0);
 }
 
+namespace {
+
+// Shown instead of Qt's abort when the window cannot open: on a server the
+// headless commands are what the user wants.
+const char* const kNoDisplay =
+    "zembrin: no usable display for the task window.\n"
+    "Without a window, run a task file:\n"
+    "  zembrin catch TASKFILE [--settings INI] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
+    "  zembrin register TASKFILE [--settings INI]\n"
+    "See zembrin --help.\n";
+
+QtMessageHandler qtHandler = nullptr;
+
+// Active while the platform plugin loads: a display that is named but cannot
+// be reached (a stale DISPLAY over ssh) ends in qFatal, and so in abort().
+void platformFailureHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+  if (type != QtFatalMsg) return qtHandler(type, context, msg);
+  std::fputs(kNoDisplay, stderr);
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
+// A display is named, or a Qt platform is chosen (QT_QPA_PLATFORM, e.g.
+// offscreen).
+bool displayNamed() {
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
 int runWindow(int& argc, char** argv) {
+  if (!displayNamed()) {
+    std::fputs(kNoDisplay, stderr);
+    return 1;
+  }
+  qtHandler = qInstallMessageHandler(platformFailureHandler);
   QApplication app(argc, argv);
+  qInstallMessageHandler(qtHandler);
   QApplication::setApplicationName(QtPrompter::programTitle());
   QApplication::setQuitOnLastWindowClosed(false);  // the task window's close decides
   useChineseFont();

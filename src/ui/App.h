@@ -10,7 +10,8 @@ class Prompter;
 class SettingsDialog;
 
 // Start-up of the window program: settings, the hidden settings dialog, the
-// task window; then the event loop until the window closes.
+// task window; then the event loop until the window closes. Without a display
+// it names the headless commands on stderr and returns 1.
 int runWindow(int& argc, char** argv);
 
 // The program's windows and settings, brought up in start-up order: the

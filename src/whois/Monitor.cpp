@@ -279,7 +279,7 @@ void WhoisMonitor::stepOneAtATime(Lane& lane) {
   while (lane.cursor < lane.domains.size()) {
     const int d = lane.domains[lane.cursor++];
     if (whois_watch[d].state == 1) lane.anyWatched = true;
-    if (!due(d) || backOffUntilNs(whois_watch[d].serverKey) > WhoisQuery::monotonicNs()) continue;
+    if (!due(d) || backOffUntilNs(whois_watch[d].serverKey) > platform::monotonicNs()) continue;
     if (lane.current) {
       // A connection left open by an expired query ends with the next query.
       releaseQuery(lane.current);
@@ -312,7 +312,7 @@ void WhoisMonitor::pump(Lane& lane) {
       if (lane.inFlight == 0) endCycle(lane);
       return;
     }
-    const qint64 now = WhoisQuery::monotonicNs();
+    const qint64 now = platform::monotonicNs();
     const qint64 at = nextStartNs(lane);
     if (now < at) {
       lane.next.start(static_cast<int>(std::min<qint64>((at - now + 999999) / 1000000, INT_MAX)));
@@ -731,7 +731,7 @@ void WhoisMonitor::noteQuerySent(WhoisQuery* q) {
   // took a while must not bring the next start closer.
   Lane& lane = *lanes_[q->lane];
   if (q->rateSlot >= 0 && lane.starts[size_t(q->rateSlot)] == q->rateMarkNs)
-    lane.starts[size_t(q->rateSlot)] = WhoisQuery::monotonicNs();
+    lane.starts[size_t(q->rateSlot)] = platform::monotonicNs();
   WatchRow& row = whois_watch[q->domain];
   ++row.queries;
   row.lastQueryAtMs = QDateTime::currentMSecsSinceEpoch();
@@ -749,7 +749,7 @@ void WhoisMonitor::backOff(const QString& key, qint64 querySentNs, qint64 retryA
   if (b.stepMs > 0 && querySentNs < b.sinceNs) return;
   b.stepMs = b.stepMs == 0 ? whois::kFirstBackOffMs : std::min(b.stepMs * 2, whois::kMaxBackOffMs);
   const qint64 waitMs = std::min(std::max(b.stepMs, retryAfterMs), whois::kMaxBackOffMs);
-  b.sinceNs = WhoisQuery::monotonicNs();
+  b.sinceNs = platform::monotonicNs();
   b.untilNs = b.sinceNs + waitMs * 1000000;
 }
 

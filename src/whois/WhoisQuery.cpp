@@ -1,9 +1,8 @@
 #include "whois/WhoisQuery.h"
 
-#include <time.h>
-
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
+#include "platform/Clock.h"
 #include "platform/HttpClient.h"
 
 WhoisQuery::WhoisQuery() {
@@ -38,18 +37,6 @@ WhoisQuery::~WhoisQuery() {
   winsock.abort();
 }
 
-qint64 WhoisQuery::monotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-qint64 WhoisQuery::wallClockUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 void WhoisQuery::do_connect(const QString& host, quint16 port, qint64 limitMs) {
   Close();
   phase_ = Phase::Connecting;
@@ -63,7 +50,7 @@ void WhoisQuery::do_whois(const QString& domain, const whois::Markers& markers, 
   reply_arrived = false;
   reader = whois::ReplyReader(markers);
   replyBytes_ = 0;
-  sentNs = monotonicNs();
+  sentNs = platform::monotonicNs();
   winsock.write(charsets::toGb18030(domain + textrules::kCrLf));
   winsock.flush();
   limit_.start(static_cast<int>(std::min<qint64>(limitMs, INT_MAX)));
@@ -81,12 +68,12 @@ void WhoisQuery::startRdap(const QString& url, qint64 limitMs) {
     connect(http_.get(), &platform::HttpRequest::completed, this, [this] {
       if (phase_ != Phase::Rdap || reply_done) return;
       limit_.stop();
-      readNs = monotonicNs();
-      readWallUs = wallClockUs();
+      readNs = platform::monotonicNs();
+      readWallUs = platform::wallClockUs();
       emit rdapAnswered();
     });
   }
-  sentNs = monotonicNs();
+  sentNs = platform::monotonicNs();
   limit_.start(static_cast<int>(std::min<qint64>(limitMs, INT_MAX)));
   http_->open(QStringLiteral("GET"), url, true);
   http_->setRequestHeader(QStringLiteral("Accept"), QStringLiteral("application/rdap+json"));
@@ -124,8 +111,8 @@ void WhoisQuery::takeBytes(bool closed) {
   // Read and dropped: a reply after its verdict, or data no query asked for.
   if (phase_ != Phase::Querying || reply_done) return;
   if (bytes.isEmpty() && !closed) return;
-  readNs = monotonicNs();
-  readWallUs = wallClockUs();
+  readNs = platform::monotonicNs();
+  readWallUs = platform::wallClockUs();
   const qsizetype room = whois::kMaxReplyBytes - replyBytes_;
   const bool cut = bytes.size() > room;
   const QByteArray taken = cut ? bytes.left(room) : bytes;

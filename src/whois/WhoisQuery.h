@@ -56,9 +56,6 @@ class WhoisQuery : public QObject {
   // The RDAP answer, once rdapAnswered() came.
   const platform::HttpRequest& rdapAnswer() const { return *http_; }
 
-  static qint64 monotonicNs();
-  static qint64 wallClockUs();
-
  signals:
   void connected();
   void connectFailed();

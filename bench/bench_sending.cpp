@@ -1,0 +1,291 @@
+// The sending engine as a user runs it on a server: the headless runner
+// (`zembrin catch TASK --settings INI`) against stubs on loopback, each figure
+// next to its baseline from the same run.
+//
+//   first catch   one-domain WHOIS catch, deletion reply 1.5 s after the
+//                 query: reaction (deletion reply sent -> registration
+//                 arrived) cold (warming off) and warm, over HTTP and HTTPS
+//                 (TLS stub, test CA through SSL_CERT_FILE), next to a
+//                 minimal client writing on an open connection
+//   20 drops      20 domains deleted at once over HTTPS, registrar answering
+//                 in 300 ms: p50, p99, max, by warm connections
+//   after stop    200/s against a registrar answering in 2 s, SIGINT after
+//                 2 s: requests that arrived after the stop
+//   flood         frequency 0 against nginx (nginx-light, `return 200`) for
+//                 SECONDS, HTTP/1.1 and HTTP/2: arrivals per second, the
+//                 summary's sent count against arrivals, the ratio to
+//                 `wrk -t1 -c6` against the same nginx (HTTP/1.1)
+//
+//   bench_sending [RUNS [SECONDS]]     defaults: 7 runs per first-catch case, 5 s floods
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "support/NginxServer.cpp"
+#include "support/StubHttpServer.cpp"
+#include "support/StubWhoisServer.cpp"
+#include "support/TaskFixture.h"
+#include "task/TaskFile.h"
+
+namespace {
+
+struct Stats {
+  double p50 = 0, p99 = 0, max = 0;
+  int n = 0;
+};
+
+Stats stats(QList<double> v) {
+  Stats s;
+  if (v.isEmpty()) return s;
+  std::sort(v.begin(), v.end());
+  const auto at = [&](double q) { return v[std::min<qsizetype>(v.size() - 1, qsizetype(q * (v.size() - 1) + 0.5))]; };
+  s.p50 = at(0.5);
+  s.p99 = at(0.99);
+  s.max = v.last();
+  s.n = int(v.size());
+  return s;
+}
+
+void printStats(const char* what, const Stats& s, const char* unit = "ms") {
+  std::printf("  %-44s n=%-4d p50=%8.3f %s  p99=%8.3f %s  max=%8.3f %s\n", what, s.n, s.p50, unit,
+              s.p99, unit, s.max, unit);
+  std::fflush(stdout);
+}
+
+QString dynLines(const QStringList& domains) {
+  QStringList lines;
+  for (const QString& d : domains) lines << QStringLiteral("domain===") + d;
+  return lines.join(QStringLiteral("\r\n"));
+}
+
+struct Runner {
+  QTemporaryDir dir;
+  QProcess process;
+  QString err;
+
+  bool writeFiles(const TaskWindow& task, const QByteArray& ini) {
+    QString error;
+    if (!writeTaskFile(task, dir.filePath(QStringLiteral("task.txt")), &error)) return false;
+    QFile f(dir.filePath(QStringLiteral("zembrin.ini")));
+    return f.open(QIODevice::WriteOnly) && f.write(ini) == ini.size();
+  }
+  void start() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SSL_CERT_FILE"), StubHttpServer::tlsFixture(QStringLiteral("ca.pem")));
+    process.setProcessEnvironment(env);
+    process.setProgram(QStringLiteral(ZEMBRIN_BIN));
+    process.setArguments({QStringLiteral("catch"), dir.filePath(QStringLiteral("task.txt")),
+                          QStringLiteral("--settings"), dir.filePath(QStringLiteral("zembrin.ini"))});
+    process.setStandardOutputFile(qEnvironmentVariableIsSet("BENCH_DEBUG") ? QStringLiteral("/tmp/bench_out.txt")
+                                                                           : QProcess::nullDevice());
+    process.start();
+    process.waitForStarted();
+  }
+  bool finish(int timeoutMs) {
+    const bool ok = process.waitForFinished(timeoutMs);
+    err = QString::fromUtf8(process.readAllStandardError());
+    return ok && process.exitCode() == 0;
+  }
+  qint64 summary(const char* key) const {
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("\\[summary\\].* %1=(\\d+)").arg(QLatin1String(key))).match(err);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+  }
+};
+
+QByteArray whoisIni(quint16 whoisPort, int warm) {
+  return QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_time=0\r\nwarm_connections=%2\r\n"
+                        "whois_no=1\r\nwhois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
+      .arg(whoisPort)
+      .arg(warm)
+      .toUtf8();
+}
+
+// Reactions (ms) of a WHOIS catch of `domains`, all deleted deletedAfterMs
+// after their query.
+QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int deletedAfterMs, int replyMs) {
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  registrar.listen(tls);
+  StubHttpServer::Reply reply;
+  reply.delayMs = replyMs;
+  registrar.setReply(reply);
+  StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+  whois.listen();
+  for (const QString& d : domains) {
+    StubWhoisServer::Script s = StubWhoisServer::reply("No match for \"" + d.toUpper().toUtf8() + "\".\r\n");
+    // The first deletion comes late enough for warming; the rest at once, as
+    // a batch that drops together.
+    s.delayMs = d == domains.first() ? deletedAfterMs : 0;
+    whois.setScript(d, s);
+  }
+  TaskFixture f;
+  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines(domains));
+  f.view.setIndex(Ctl::radio_send_type, 1);
+  f.view.setIndex(Ctl::radio_post_type, 1);
+  f.view.setIndex(Ctl::radio_return_info, 0);  // "不返回": no wait between drops
+  Runner r;
+  if (!r.writeFiles(f.w, whoisIni(whois.port(), warm))) return {};
+  r.start();
+  if (!r.finish(60000)) std::fprintf(stderr, "runner: %s\n", qPrintable(r.err.right(400)));
+  if (qEnvironmentVariableIsSet("BENCH_DEBUG")) std::fprintf(stderr, "%s\n", qPrintable(r.err));
+  QHash<QString, qint64> sentAt;
+  for (const auto& q : whois.queries()) sentAt.insert(q.domain, q.replySentNs);
+  QList<double> ms;
+  for (const auto& req : registrar.requests()) {
+    if (req.method == "HEAD") continue;
+    const QString d = QString::fromUtf8(req.body).section(QStringLiteral("domain="), 1).section(u'&', 0, 0);
+    if (sentAt.contains(d)) ms << (req.arrivalNs - sentAt.value(d)) / 1e6;
+  }
+  return ms;
+}
+
+// A minimal client: a request written on a connection already open (and
+// handshaken), from the write to the stub's arrival.
+QList<double> minimalClient(bool tls, int runs) {
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  registrar.listen(tls);
+  QSslSocket socket;
+  QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+  c.setCaCertificates(QSslCertificate::fromPath(StubHttpServer::tlsFixture(QStringLiteral("ca.pem"))));
+  socket.setSslConfiguration(c);
+  if (tls) {
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), registrar.port());
+    if (!socket.waitForEncrypted(5000)) return {};
+  } else {
+    socket.connectToHost(QStringLiteral("127.0.0.1"), registrar.port());
+    if (!socket.waitForConnected(5000)) return {};
+  }
+  QList<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const QByteArray body = "user=bob&domain=a.com";
+    const QByteArray req = "POST /reg HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    const qint64 t0 = StubHttpServer::monotonicNs();
+    socket.write(req);
+    socket.flush();
+    registrar.waitForRequests(i + 1, 5000);
+    ms << (registrar.requests().value(i).arrivalNs - t0) / 1e6;
+    while (socket.bytesAvailable() == 0 && socket.waitForReadyRead(2000)) {}
+    socket.readAll();
+  }
+  return ms;
+}
+
+void firstCatch(int runs) {
+  std::printf("first catch of a run (one domain, deletion 1.5 s after the query), headless runner:\n");
+  for (bool tls : {false, true}) {
+    const char* scheme = tls ? "HTTPS" : "HTTP";
+    printStats(qPrintable(QStringLiteral("%1 minimal client, open connection").arg(scheme)),
+               stats(minimalClient(tls, runs)));
+    for (int warm : {0, 4}) {
+      QList<double> all;
+      for (int i = 0; i < runs; ++i) all += whoisCatch(tls, warm, {QStringLiteral("a.com")}, 1500, 0);
+      printStats(qPrintable(QStringLiteral("%1 catch, %2").arg(scheme, warm ? QStringLiteral("warm (4 connections)")
+                                                                              : QStringLiteral("cold (warming off)"))),
+                 stats(all));
+    }
+  }
+}
+
+void twentyDrops() {
+  std::printf("20 simultaneous drops over HTTPS, registrar answering in 300 ms:\n");
+  QStringList domains;
+  for (int i = 0; i < 20; ++i) domains << QStringLiteral("d%1.com").arg(i, 2, 10, QLatin1Char('0'));
+  for (int warm : {0, 4, 20})
+    printStats(qPrintable(QStringLiteral("warm_connections=%1").arg(warm)),
+               stats(whoisCatch(true, warm, domains, 1500, 300)));
+}
+
+void afterStop() {
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  registrar.listen();
+  StubHttpServer::Reply reply;
+  reply.delayMs = 2000;
+  registrar.setReply(reply);
+  registrar.setRecordDetails(false);
+  TaskFixture f;
+  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines({QStringLiteral("a.com")}));
+  f.view.setIndex(Ctl::radio_send_type, 1);
+  f.view.setIndex(Ctl::radio_post_type, 1);
+  f.view.setIndex(Ctl::radio_send_info, 0);
+  f.view.setIndex(Ctl::radio_return_info, 0);
+  f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(QStringLiteral("200")));
+  f.view.setText(Ctl::reg_second, QStringLiteral("60"));
+  Runner r;
+  r.writeFiles(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
+  r.start();
+  QThread::msleep(2000);
+  const qint64 stopNs = StubHttpServer::monotonicNs();
+  ::kill(static_cast<pid_t>(r.process.processId()), SIGINT);
+  r.finish(20000);
+  int after = 0;
+  for (qint64 t : registrar.arrivalTimesNs()) after += t > stopNs + 1000000;
+  std::printf("after a stop (200/s, registrar answering in 2 s, SIGINT after 2 s):\n"
+              "  arrived after the stop: %d   sent=%lld   arrived=%d\n",
+              after, static_cast<long long>(r.summary("sent")), registrar.requestCount());
+}
+
+double wrkRate(const QString& url, int seconds) {
+  QProcess wrk;
+  wrk.start(QStringLiteral("wrk"), {QStringLiteral("-t1"), QStringLiteral("-c6"),
+                                    QStringLiteral("-d%1s").arg(seconds), url});
+  if (!wrk.waitForFinished(seconds * 1000 + 30000)) return 0;
+  const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Requests/sec:\\s*([0-9.]+)"))
+                                        .match(QString::fromLocal8Bit(wrk.readAllStandardOutput()));
+  return m.hasMatch() ? m.captured(1).toDouble() : 0;
+}
+
+void flood(int seconds) {
+  std::printf("flood (frequency 0, asynchronous, no display, %d s) against nginx:\n", seconds);
+  NginxServer plain, h2;
+  if (!plain.start(false) || !h2.start(true)) {
+    std::printf("  nginx did not start: %s\n", qPrintable(plain.error() + h2.error()));
+    return;
+  }
+  const double wrk = wrkRate(plain.url(QStringLiteral("/reg")), seconds);
+  std::printf("  %-44s %10.0f requests/s\n", "wrk -t1 -c6 (HTTP/1.1)", wrk);
+  for (NginxServer* n : {&plain, &h2}) {
+    TaskFixture f;
+    f.setSimpleTask(n->url(QStringLiteral("/reg")), dynLines({QStringLiteral("a.com"), QStringLiteral("b.com")}));
+    f.view.setIndex(Ctl::radio_send_type, 1);
+    f.view.setIndex(Ctl::radio_post_type, 1);
+    f.view.setIndex(Ctl::radio_send_info, 0);
+    f.view.setIndex(Ctl::radio_return_info, 0);
+    f.view.setIndex(Ctl::frequence, 0);
+    f.view.setText(Ctl::reg_second, QString::number(seconds));
+    Runner r;
+    r.writeFiles(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
+    const int before = n->log().size();
+    r.start();
+    r.finish(seconds * 1000 + 60000);
+    QThread::msleep(300);  // nginx writes its log as it answers
+    const QStringList lines = n->log().mid(before);
+    const int arrived = int(lines.size());
+    const double rate = arrived / double(seconds);
+    const bool isH2 = n == &h2;
+    std::printf("  %-44s %10.0f requests/s arrived   sent=%lld arrived=%d   %.2f x wrk\n",
+                isH2 ? "zembrin, HTTP/2 over TLS" : "zembrin, HTTP/1.1", rate,
+                static_cast<long long>(r.summary("sent")), arrived, wrk > 0 ? rate / wrk : 0.0);
+  }
+  std::printf("  target: at least 0.35 x wrk, sent equal to arrived\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  firstCatch(runs);
+  twentyDrops();
+  afterStop();
+  flood(seconds);
+  return 0;
+}
