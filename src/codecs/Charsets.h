@@ -24,7 +24,6 @@ class Gb18030Decoder {
   QString decode(const QByteArray& bytes);
   // No more bytes will come: what still waits is decoded as it stands.
   QString finish();
-  void reset() { pending_.clear(); }
 
  private:
   QByteArray pending_;  // at most the first bytes of one character

@@ -102,7 +102,6 @@ class WhoisMonitor : public QObject {
   const QStringList& domains() const { return w.domain_list; }
   // Rows changed since the last call (the watch table refreshes from these).
   QList<int> takeChangedRows();
-  bool running() const { return running_; }
 
  signals:
   void watchBuilt();  // whois_watch was rebuilt for a new run

@@ -11,7 +11,6 @@ WhoisQuery::WhoisQuery() {
   connect(&winsock, &QTcpSocket::connected, this, [this] {
     if (closing_ || phase_ != Phase::Connecting) return;
     limit_.stop();
-    whois_connected = true;
     emit connected();
   });
   connect(&winsock, &QTcpSocket::errorOccurred, this, [this] {
@@ -27,7 +26,6 @@ WhoisQuery::WhoisQuery() {
   // complete, so a last incomplete expiry line is judged too.
   connect(&winsock, &QTcpSocket::disconnected, this, [this] {
     if (closing_) return;
-    whois_connected = false;
     if (phase_ == Phase::Querying) takeBytes(true);
   });
 }
@@ -85,7 +83,6 @@ void WhoisQuery::Close() {
   closing_ = true;
   winsock.abort();
   closing_ = false;
-  whois_connected = false;
   // Reopening without sending abandons a lookup still in flight.
   if (http_ && http_->readyState() != 4 && http_->readyState() != 0)
     http_->open(QStringLiteral("GET"), QString(), true);

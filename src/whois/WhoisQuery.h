@@ -27,7 +27,6 @@ class WhoisQuery : public QObject {
   bool waitedOn = false;  // the one-at-a-time watch waits for this query
   bool held = false;      // its reply is being handled further down the stack
   bool inPool = true;
-  bool whois_connected = false;
   bool reply_done = false;
   bool reply_arrived = false;
   whois::ReplyReader reader;
@@ -39,7 +38,6 @@ class WhoisQuery : public QObject {
 
   enum class Phase { Idle, Connecting, Querying, Rdap };
   Phase phase() const { return phase_; }
-  bool winsock_state() const { return winsock.state() == QAbstractSocket::ConnectedState; }
 
   // Starts a connection; connected() or connectFailed() follows (also when
   // limitMs passes first).
