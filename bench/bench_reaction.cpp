@@ -9,7 +9,9 @@
 //   bench_reaction [DOMAINS [RUNS]]     defaults: 250 domains, 2 runs each way
 //
 // Each run is one catch of DOMAINS domains that are all reported deleted, so
-// every domain gives one sample. Prints p50, p99 and the worst case.
+// every domain gives one sample. Prints p50, p99 and the worst case, each way
+// twice: plain, and with the run's record on ("+report": save_log writing a
+// log file, and a webhook called for every catch and at the end).
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -28,6 +30,23 @@
 #include "whois/Monitor.h"
 
 namespace {
+
+// What a run leaves behind, when on: the log file and a webhook on a stub of
+// its own, so the registrar stub sees only registrations.
+struct Report {
+  bool on = false;
+  QString logFile;
+  QString hookUrl;
+  void apply(Settings& s) const {
+    s.save_log = on;
+    s.log_file = on ? logFile : QString();
+    s.notify_url = on ? hookUrl : QString();
+  }
+  QByteArray iniLines() const {
+    if (!on) return {};
+    return ("save_log=1\r\nlog_file=" + logFile + "\r\nnotify_url=" + hookUrl + "\r\n").toUtf8();
+  }
+};
 
 QString domainName(int i) { return QStringLiteral("d%1.com").arg(i, 4, 10, QLatin1Char('0')); }
 
@@ -85,12 +104,12 @@ double percentile(QList<double> v, double p) {
 
 void print(const char* how, const QList<double>& us, int missing) {
   if (us.isEmpty()) {
-    std::printf("%-10s no samples (%d catches without a request)\n", how, missing);
+    std::printf("%-17s no samples (%d catches without a request)\n", how, missing);
     return;
   }
   double sum = 0;
   for (double x : us) sum += x;
-  std::printf("%-10s n=%lld  p50=%.3f ms  p90=%.3f ms  p99=%.3f ms  max=%.3f ms  mean=%.3f ms  "
+  std::printf("%-17s n=%lld  p50=%.3f ms  p90=%.3f ms  p99=%.3f ms  max=%.3f ms  mean=%.3f ms  "
               "missing=%d\n",
               how, static_cast<long long>(us.size()), percentile(us, 0.50) / 1000.0,
               percentile(us, 0.90) / 1000.0, percentile(us, 0.99) / 1000.0,
@@ -98,7 +117,7 @@ void print(const char* how, const QList<double>& us, int missing) {
               missing);
 }
 
-QList<double> runInProcess(int domains, int* missing) {
+QList<double> runInProcess(int domains, const Report& report, int* missing) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
   registrar.listen();
@@ -108,19 +127,22 @@ QList<double> runInProcess(int domains, int* missing) {
   TaskFixture f;
   setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
   applySettings(f.settings, whoisStub.port());
+  report.apply(f.settings);
   if (!ValidateTask(f.w)) {
     std::fprintf(stderr, "task refused: %s\n", qPrintable(f.prompter.messages().join('|')));
     return {};
   }
+  f.w.report.runStarting();
   f.w.whois_send_count = 0;
   f.w.time_base = platform::now();
   whois_monitor(f.w);
   registrar.waitForRequests(domains, 5000);
+  f.w.report.waitForNotifications(5000);
   return reactions(whoisStub, registrar, missing);
 }
 
 // The same catch through the task window's widgets.
-QList<double> runInWindow(int domains, const QTemporaryDir& dir, int* missing) {
+QList<double> runInWindow(int domains, const QTemporaryDir& dir, const Report& report, int* missing) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
   registrar.listen();
@@ -141,18 +163,21 @@ QList<double> runInWindow(int domains, const QTemporaryDir& dir, int* missing) {
   w.view.setText(Ctl::domain_var, QStringLiteral("domain"));
   w.view.setIndex(Ctl::radio_post_type, 1);
   applySettings(settings, whoisStub.port());
+  report.apply(settings);
   if (!ValidateTask(w)) {
     std::fprintf(stderr, "task refused: %s\n", qPrintable(prompter.messages().join('|')));
     return {};
   }
+  w.report.runStarting();
   w.whois_send_count = 0;
   w.time_base = platform::now();
   whois_monitor(w);
   registrar.waitForRequests(domains, 5000);
+  w.report.waitForNotifications(5000);
   return reactions(whoisStub, registrar, missing);
 }
 
-QList<double> runHeadless(int domains, const QTemporaryDir& dir, int* missing) {
+QList<double> runHeadless(int domains, const QTemporaryDir& dir, const Report& report, int* missing) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
   registrar.listen();
@@ -168,7 +193,8 @@ QList<double> runHeadless(int domains, const QTemporaryDir& dir, int* missing) {
                      "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
           .arg(row.suffixes, row.server, row.port, row.deleted_mark, row.expiry_head,
                row.expiry_tail)
-          .toLatin1();
+          .toLatin1() +
+      report.iniLines();
   runHeadlessCatch(f.w, ini, dir, 300000);
   registrar.waitForRequests(domains, 5000);
   return reactions(whoisStub, registrar, missing);
@@ -184,22 +210,37 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   QTemporaryDir dir;
 
+  StubHttpServer hook(StubHttpServer::Threading::OwnThread);
+  hook.listen();
+  Report report;
+  report.logFile = dir.filePath(QStringLiteral("logs/bench-YYYYMMDD.log"));
+  report.hookUrl = hook.url(QStringLiteral("/hook?d={{{domain}}}&e={{{event}}}&r={{{reply}}}"));
+
   std::printf("reaction: WHOIS deletion reply sent -> registration request arrived "
               "(%d domains x %d runs, loopback)\n", domains, runs);
-  QList<double> headless, inProcess, inWindow;
-  int missingHeadless = 0, missingInProcess = 0, missingInWindow = 0;
-  for (int r = 0; r < runs; ++r) {
-    int m = 0;
-    headless += runHeadless(domains, dir, &m);
-    missingHeadless += m;
-    inProcess += runInProcess(domains, &m);
-    missingInProcess += m;
-    inWindow += runInWindow(domains, dir, &m);
-    missingInWindow += m;
+  const char* const ways[] = {"headless", "in-process", "window"};
+  bool allSampled = true;
+  for (const bool on : {false, true}) {
+    report.on = on;
+    QList<double> samples[3];
+    int missing[3] = {0, 0, 0};
+    for (int r = 0; r < runs; ++r) {
+      int m = 0;
+      samples[0] += runHeadless(domains, dir, report, &m);
+      missing[0] += m;
+      samples[1] += runInProcess(domains, report, &m);
+      missing[1] += m;
+      samples[2] += runInWindow(domains, dir, report, &m);
+      missing[2] += m;
+    }
+    for (int i = 0; i < 3; ++i) {
+      const QByteArray how = QByteArray(ways[i]) + (on ? "+report" : "");
+      print(how.constData(), samples[i], missing[i]);
+      allSampled = allSampled && !samples[i].isEmpty();
+    }
   }
-  print("headless", headless, missingHeadless);
-  print("in-process", inProcess, missingInProcess);
-  print("window", inWindow, missingInWindow);
+  std::printf("webhooks received: %d (one per catch and one per run with the report on)\n",
+              hook.requestCount());
   std::printf("targets: headless p50 < 0.3 ms, p99 < 1 ms; window within twice that\n");
-  return headless.isEmpty() || inProcess.isEmpty() || inWindow.isEmpty() ? 1 : 0;
+  return allSampled ? 0 : 1;
 }

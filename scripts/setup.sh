@@ -8,8 +8,9 @@
 ZEMBRIN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev \
 libgl-dev ca-certificates fonts-wqy-microhei"
 # The package check of the tests renders the PNG icons and validates the
-# desktop entry; nginx serves the HTTP/2 tests.
-ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils nginx-light"
+# desktop entry; nginx serves the HTTP/2 tests; dbus-daemon gives the desktop
+# notification test a session bus of its own.
+ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils nginx-light dbus-daemon"
 # The package manager's output goes here and is shown only when it fails.
 ZEMBRIN_SETUP_LOG=build/setup.log
 

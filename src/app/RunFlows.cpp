@@ -38,7 +38,7 @@ QDateTime parseLocalDateTime(const QString& text) {
 
 QString TaskWindow::countdownText(qint64 s) {
   const qint64 dayRem = s % 86400;  // remainder keeps the dividend's sign
-  return QStringLiteral("剩余时间：%1天 %2时 %3分 %4秒")
+  return texts::kCountdownPrefix + QStringLiteral("%1天 %2时 %3分 %4秒")
       .arg(floorDiv(s, 86400))
       .arg(floorDiv(dayRem, 3600))
       .arg(floorDiv(dayRem % 3600, 60))
@@ -49,6 +49,7 @@ void TaskWindow::normalreg_Click() { startNormalRegistration(); }
 
 bool TaskWindow::startNormalRegistration() {
   if (!ValidateTask(*this)) return false;
+  report.runStarting();
   beginRun(*this);
   send_mode = 0;
   time_base = run_start = platform::now();
@@ -68,6 +69,7 @@ void TaskWindow::regstart_Click() { startCatch(); }
 
 bool TaskWindow::startCatch() {
   if (!ValidateTask(*this)) return false;
+  report.runStarting();
   beginRun(*this);
   warmer.start(api_url, settings);
   if (settings.check_whois) {
@@ -190,6 +192,7 @@ void TaskWindow::time_start_Click() {
     return;
   }
   if (!ValidateTask(*this)) return;
+  report.runStarting();
   ToggleTaskControls();
   view.setEnabled(Ctl::regstop, false);
   Timer1.start(1000);
@@ -223,6 +226,6 @@ void TaskWindow::time_end_Click() {
   Timer1.stop();
   view.setEnabled(Ctl::regstop, false);
   timer_start = 0;
-  view.setText(Ctl::Label_timer, QStringLiteral("剩余时间："));
+  view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setText(Ctl::Label1, QStringLiteral("状态：定时停止，任务结束"));
 }

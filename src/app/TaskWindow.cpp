@@ -12,7 +12,8 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
                        SettingsDialogState& settingsDialog, QString settingsPath)
     : WatchContext(view, prompter, settings),
       settingsDialog(settingsDialog),
-      settingsPath(std::move(settingsPath)) {
+      settingsPath(std::move(settingsPath)),
+      report(settings, this->settingsPath, events) {
   // Precise: a coarse timer may fire up to 5% early, which would count whole
   // seconds wrongly and end runs early.
   for (QTimer* t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5, &Timer6})
@@ -29,9 +30,11 @@ TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
   connect(&Timer5, &QTimer::timeout, this, [this] { Timer5_Timer(*this); });
   connect(&Timer6, &QTimer::timeout, this, [this] { Timer6_Timer(*this); });
   applyDesignTimeState();
+  connect(this, &TaskWindow::logged, &report, &RunReport::logEntry);
+  view.logListener = [this](Ctl box, const QString& entry) { emit logged(box, entry); };
 }
 
-TaskWindow::~TaskWindow() = default;
+TaskWindow::~TaskWindow() { view.logListener = nullptr; }
 
 // What the window holds before its initialisation runs: captions, hints,
 // initial selections and the enabled and read-only states of an idle window.
@@ -62,9 +65,10 @@ void TaskWindow::applyDesignTimeState() {
       {Ctl::time_start, u"定时开始"},   {Ctl::time_end, u"定时停止"},   {Ctl::load_info, u"载入"},
       {Ctl::save_info, u"保存"},        {Ctl::clear_info, u"清除"},     {Ctl::Command1, u"时间同步"},
       {Ctl::Command2, u"MD5计算器"},    {Ctl::Command3, u"Whois 设置"}, {Ctl::Label1, u"状态：停止"},
-      {Ctl::Label4, u"任务剩余时间：0"}, {Ctl::Label_timer, u"剩余时间："}, {Ctl::reg_send, u"发送表单数量：0"},
+      {Ctl::Label4, u"任务剩余时间：0"}, {Ctl::reg_send, u"发送表单数量：0"},
   };
   for (const auto& [control, caption] : captions) view.setText(control, QString::fromUtf16(caption));
+  view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setEnabled(Ctl::regstop, false);
   view.setEnabled(Ctl::time_end, false);
 }

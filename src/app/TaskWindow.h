@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "report/RunReport.h"
 #include "whois/WatchContext.h"
 
 // The task window's logic and state, apart from any widget: every flow reads
@@ -20,6 +21,7 @@ class TaskWindow : public WatchContext {
 
   SettingsDialogState& settingsDialog;
   const QString settingsPath;  // the INI file the settings dialog saves to
+  RunReport report;            // the log file and the webhook
 
   QDateTime timed_start_at;
   // Timed start (Timer1) and the timer-driven run (Timer2 pacing, Timer3
@@ -62,6 +64,10 @@ class TaskWindow : public WatchContext {
   bool startCatch();
   // "剩余时间：d天 h时 m分 s秒" for s seconds before the timed start.
   static QString countdownText(qint64 seconds);
+
+ signals:
+  // An entry was appended to regsend or regresult (without its line breaks).
+  void logged(Ctl box, const QString& entry);
 
  private:
   void startPacing();

@@ -1,19 +1,17 @@
 #include "cli/Headless.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <optional>
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/MemoryView.h"
 #include "app/TaskWindow.h"
-#include "codecs/TextRules.h"
+#include "cli/HeadlessOutput.h"
 #include "platform/EventWait.h"
 #include "sending/Senders.h"
 #include "settings/SettingsStore.h"
@@ -26,25 +24,38 @@ constexpr int kExitRefused = 2;
 constexpr int kExitHttpError = 3;  // register: answered, but not with 2xx
 constexpr int kExitNoAnswer = 4;   // register: no HTTP answer (time-out, refused, certificate)
 constexpr int kExitUsage = 64;
+// How long the end of a run waits for its webhooks.
+constexpr int kNotificationWaitMs = 10000;
 
 const char* const kUsage =
     "Usage:\n"
     "  zembrin                                        open the task window\n"
-    "  zembrin register TASKFILE [--settings INI]     send one registration request\n"
-    "  zembrin catch TASKFILE [--settings INI] [--at \"YYYY-MM-DD HH:MM:SS\"]\n"
+    "  zembrin register TASKFILE [--settings INI] [--json]\n"
+    "                                                 send one registration request\n"
+    "  zembrin catch TASKFILE [--settings INI] [--at \"YYYY-MM-DD HH:MM:SS\"] [--json]\n"
     "                                                 catch: watch WHOIS first when the settings\n"
     "                                                 say so, else send at the task's rate;\n"
     "                                                 --at arms a timed start\n"
     "  zembrin --help | --version\n"
     "Settings come from INI, by default zembrin.ini beside the program or, when that\n"
     "folder is not the user's to write, $XDG_CONFIG_HOME/zembrin/zembrin.ini.\n"
-    "Sent data is printed on stdout as [sent] lines, replies as [returned] lines;\n"
-    "status and messages go to stderr. SIGINT/SIGTERM stops the run; a second one ends at once.\n"
-    "Each run ends with a line on stderr:\n"
-    "  [summary] sent=N replies=M http_errors=E failures=K late=L\n"
+    "Sent data is printed on stdout as [sent] lines, replies as [returned] lines, and each\n"
+    "WHOIS-triggered registration as a [catch] line with its timings; status, notices and\n"
+    "messages go to stderr as [status] and [message] lines. A line break inside an entry\n"
+    "starts a new prefixed line, and control characters other than tab are written escaped\n"
+    "(\\x1b). Each run ends with a line on stderr:\n"
+    "  [summary] sent=N replies=M http_errors=E failures=K late=L catches=C\n"
     "  (sent: on the wire; replies: answered with any HTTP status; http_errors: status 400\n"
     "  or more; failures: no HTTP answer or timed out; late: paced or triggered requests\n"
-    "  on the wire more than 2 ms after their due time; warm-ups are not counted).\n"
+    "  on the wire more than 2 ms after their due time; catches: WHOIS-triggered\n"
+    "  registrations; warm-ups are not counted).\n"
+    "--json prints every event as one JSON object per line on stdout instead, with \"type\"\n"
+    "(sent, returned, status, message, catch, summary), \"time\" (ISO 8601 with\n"
+    "milliseconds) and the event's own fields: \"text\" for sent, returned, status and\n"
+    "message; domain, deleted_at, on_wire_ms, reply_ms, http_status and reply for a catch;\n"
+    "sent, replies, http_errors, failures, late and catches for a summary. stderr then\n"
+    "holds only fatal errors; the exit status is the same.\n"
+    "SIGINT/SIGTERM stops the run; a second one ends at once.\n"
     "Exit status: 0 run ended (register: the registrar answered 2xx), 2 task refused or\n"
     "task file unreadable, 3 register answered with another HTTP status, 4 register got\n"
     "no HTTP answer (time-out, refused, certificate), 64 usage error.\n";
@@ -54,117 +65,36 @@ void writeErr(const QString& text) {
   std::fwrite(bytes.constData(), 1, bytes.size(), stderr);
 }
 
-// The window as values, printing the logs and the status as they change.
-// Output is buffered and flushed from the event loop, so nothing is written to
-// a terminal between a deletion reply and the request going out.
-class HeadlessView : public MemoryView {
- public:
-  HeadlessView() {
-    statusTimer_.setSingleShot(true);
-    QObject::connect(&statusTimer_, &QTimer::timeout, [this] { printStatus(); });
-    flushTimer_.setSingleShot(true);
-    QObject::connect(&flushTimer_, &QTimer::timeout, [] { std::fflush(stdout); });
-    statusClock_.start();
-  }
-
-  void appendText(Ctl c, const QString& text) override {
-    MemoryView::appendText(c, text);
-    if (c == Ctl::regsend) printEntry("[sent] ", text);
-    if (c == Ctl::regresult) printEntry("[returned] ", text);
-  }
-
-  void setText(Ctl c, const QString& text) override {
-    MemoryView::setText(c, text);
-    if (c == Ctl::Label1) statusChanged(text);
-    if (c == Ctl::Label_timer && interactive_) liveLine(text);
-  }
-
-  void finish() {
-    if (statusTimer_.isActive() || !pendingStatus_.isEmpty()) printStatus();
-    std::fflush(stdout);
-    if (liveShown_) writeErr(QStringLiteral("\n"));
-    std::fflush(stderr);
-  }
-
- private:
-  void printEntry(const char* prefix, QString entry) {
-    while (entry.endsWith(textrules::kCrLf)) entry.chop(2);
-    const QByteArray p(prefix);
-    for (const QString& line : entry.split(textrules::kCrLf)) {
-      const QByteArray bytes = line.toUtf8();
-      std::fwrite(p.constData(), 1, p.size(), stdout);
-      std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
-      std::fputc('\n', stdout);
-    }
-    if (!flushTimer_.isActive()) flushTimer_.start(0);
-  }
-
-  // At most one status line per 100 ms; the latest text wins.
-  void statusChanged(const QString& text) {
-    pendingStatus_ = text;
-    if (statusTimer_.isActive()) return;
-    const qint64 since = lastStatus_ < 0 ? 100 : statusClock_.elapsed() - lastStatus_;
-    statusTimer_.start(static_cast<int>(std::max<qint64>(0, 100 - since)));
-  }
-
-  void printStatus() {
-    statusTimer_.stop();
-    if (pendingStatus_.isEmpty()) return;
-    if (liveShown_) {
-      writeErr(QStringLiteral("\n"));
-      liveShown_ = false;
-    }
-    writeErr(QStringLiteral("[status] ") + pendingStatus_ + QStringLiteral("\n"));
-    pendingStatus_.clear();
-    lastStatus_ = statusClock_.elapsed();
-  }
-
-  void liveLine(const QString& text) {
-    writeErr(QStringLiteral("\r\x1b[K") + text);
-    liveShown_ = true;
-  }
-
-  QTimer statusTimer_, flushTimer_;
-  QElapsedTimer statusClock_;
-  qint64 lastStatus_ = -1;
-  QString pendingStatus_;
-  bool interactive_ = ::isatty(STDERR_FILENO) == 1;
-  bool liveShown_ = false;
-};
-
 class HeadlessPrompter : public Prompter {
  public:
-  explicit HeadlessPrompter(HeadlessView& view) : view_(view) {}
-  void showMessage(const QString& text, const QString&, MessageIcon) override {
-    view_.finish();
-    writeErr(QStringLiteral("[message] ") + text + QStringLiteral("\n"));
-    ++count;
-  }
+  explicit HeadlessPrompter(HeadlessOutput& output) : output_(output) {}
+  void showMessage(const QString& text, const QString&, MessageIcon) override { output_.message(text); }
   bool askYesNo(const QString& text, const QString&, MessageIcon) override {
-    writeErr(QStringLiteral("[message] ") + text + QStringLiteral(" (no)\n"));
+    output_.question(text);
     return false;
   }
   QString openFileName(const QString&) override { return {}; }
   QString saveFileName(const QString&) override { return {}; }
-  int count = 0;
 
  private:
-  HeadlessView& view_;
+  HeadlessOutput& output_;
 };
 
 // SIGINT/SIGTERM: the first acts as the stop button (delivered through a pipe
 // into the event loop), the second ends the process at once.
 int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t signalsSeen = 0;
+std::atomic<int> signalsSeen{0};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers may use only lock-free atomics");
 
 void onSignal(int) {
-  if (++signalsSeen > 1) ::_exit(130);
+  if (signalsSeen.fetch_add(1) > 0) ::_exit(130);
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
 struct Arguments {
   QString command, taskFile, settingsPath, at;
+  bool json = false;
 };
 
 bool parseArguments(const QStringList& args, Arguments& out, QString& error) {
@@ -178,6 +108,8 @@ bool parseArguments(const QStringList& args, Arguments& out, QString& error) {
     const QString& a = args[i];
     if ((a == QLatin1String("--settings") || a == QLatin1String("--at")) && i + 1 < args.size()) {
       (a == QLatin1String("--settings") ? out.settingsPath : out.at) = args[++i];
+    } else if (a == QLatin1String("--json")) {
+      out.json = true;
     } else {
       error = QStringLiteral("unexpected argument: ") + a;
       return false;
@@ -252,14 +184,16 @@ int runHeadless(int argc, char** argv) {
   const QString settingsPath = a.settingsPath.isEmpty() ? defaultSettingsPath() : a.settingsPath;
   loadSettings(settingsPath, settings, dialogState);
 
-  HeadlessView view;
+  HeadlessOutput view(stdout, stderr, a.json, ::isatty(STDERR_FILENO) == 1);
   HeadlessPrompter prompter(view);
   TaskWindow w(view, prompter, settings, dialogState, settingsPath);
+  view.attach(w);
   w.Form_Load();
 
   QString readError;
   if (!readTaskFile(w, a.taskFile, &readError)) {
-    writeErr(QStringLiteral("[message] ") + readError + QStringLiteral("\n"));
+    view.message(readError);
+    view.finish();
     return kExitRefused;
   }
 
@@ -271,26 +205,21 @@ int runHeadless(int argc, char** argv) {
   QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
     char byte;
     [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-    writeErr(QStringLiteral("[status] stopping\n"));
+    view.notice(QStringLiteral("stopping"));
     if (w.Timer1.isActive()) w.time_end_Click();
     else w.regstop_Click();
   });
 
-  // Connected before the start: a WHOIS catch runs inside it.
+  // Before the start: a normal registration may end inside it.
   std::optional<RunSummary> summary;
   QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
-  QObject::connect(&w.events, &RunEvents::notice, [&view](const QString& text) {
-    view.finish();
-    writeErr(QStringLiteral("[status] ") + text + QStringLiteral("\n"));
-  });
-
   bool started = false;
   if (a.command == QLatin1String("register")) {
     started = w.startNormalRegistration();
   } else if (!a.at.isEmpty()) {
     if (!fillTimedStart(view, a.at)) {
+      view.message(QStringLiteral("日期时间有误，请检查！"));
       view.finish();
-      writeErr(QStringLiteral("[message] 日期时间有误，请检查！\n"));
       return kExitRefused;
     }
     w.time_start_Click();
@@ -301,22 +230,20 @@ int runHeadless(int argc, char** argv) {
   if (started) waitForRunEnd(w);
 
   // Requests already sent finish before the process ends (up to the time-out);
-  // the run's summary comes once they have.
+  // the run's summary comes once they have, then the notifications it led to.
   waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
   if (started && !summary) {
     platform::EventWait wait;
     wait.wakeOn(&w.events, &RunEvents::runEnded);
     wait.run([&summary] { return summary.has_value(); }, 2000);
   }
+  if (started && !summary) view.summary(runSummary(w));
+  QCoreApplication::sendPostedEvents();
+  w.report.waitForNotifications(kNotificationWaitMs);
+  w.report.flush();
   view.finish();
   if (!started) return kExitRefused;
   const RunSummary s = summary.value_or(runSummary(w));
-  writeErr(QStringLiteral("[summary] sent=%1 replies=%2 http_errors=%3 failures=%4 late=%5\n")
-               .arg(s.sent)
-               .arg(s.replies)
-               .arg(s.httpErrors)
-               .arg(s.failures)
-               .arg(s.late));
   if (a.command != QLatin1String("register")) return kExitDone;
   if (s.lastStatus >= 200 && s.lastStatus < 300) return kExitDone;
   return s.lastStatus > 0 ? kExitHttpError : kExitNoAnswer;

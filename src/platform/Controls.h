@@ -75,6 +75,8 @@ inline const QString kTimeFormatUnix = QStringLiteral("Unix timestamp");
 // Texts every kind of run ends with.
 inline const QString kStatusDone = QStringLiteral("状态：任务完成");
 inline const QString kRemainingPrefix = QStringLiteral("任务剩余时间：");
+// The timed start's count-down (Label_timer); alone, no count-down runs.
+inline const QString kCountdownPrefix = QStringLiteral("剩余时间：");
 inline const QString kDoneMessage = QStringLiteral("操作完成！");
 // tick_state: a tick send is running, or none is.
 inline const QString kTickSending = QStringLiteral("start");

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "platform/Controls.h"
 
@@ -37,4 +38,9 @@ class TaskView {
   // Text colour of a box: the hint colour or the normal black.
   virtual bool hintColour(Ctl box) const = 0;
   virtual void setHintColour(Ctl box, bool hint) = 0;
+
+  // Told of every entry appended to a log box (appendLog), without the line
+  // breaks that end it; set by the task window for the log file and the
+  // headless runner.
+  std::function<void(Ctl box, const QString& entry)> logListener;
 };

@@ -5,6 +5,7 @@
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/EventWait.h"
+#include "platform/Log.h"
 
 RequestRing::RequestRing(int slotCount) {
   platform::prepareHttp();
@@ -87,6 +88,10 @@ void SendRequest(SendContext& w, const std::shared_ptr<platform::HttpRequest>& s
   if (!awaitReply) return;
 
   ReplyOutcome outcome = replyOutcome(*slot, w.utf8_reply != 0);
+  if (slot->status() > 0)
+    qCInfo(lcHttp) << "reply: HTTP" << slot->status() << slot->responseBody().size() << "bytes";
+  else if (slot->readyState() == 4)
+    qCInfo(lcHttp).noquote() << "no HTTP answer:" << slot->errorString();
   // A redirect to another server is not followed: the body would go there.
   if (!slot->refusedRedirect().isEmpty())
     outcome.text += textrules::kCrLf + QStringLiteral("（未跟随转向其他服务器的重定向：") +

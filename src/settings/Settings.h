@@ -35,6 +35,9 @@ struct Settings {
   int warm_connections = 4;
   int warm_interval = 15;
   QString warm_url;
+  // The log file (empty: logs/zembrin-YYYYMMDD.log beside the settings file)
+  // and the webhook's URL and POST body templates (empty: none, GET).
+  QString log_file, notify_url, notify_body;
 };
 
 // The controls of the settings dialog as values. The dialog widget mirrors
@@ -48,4 +51,5 @@ struct SettingsDialogState {
   QString whois_timeout = QStringLiteral("5");
   QString whois_time2 = QStringLiteral("0");
   QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
+  QString log_file, notify_url, notify_body;
 };

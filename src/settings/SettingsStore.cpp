@@ -10,7 +10,9 @@
 
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
+#include "platform/Log.h"
 #include "platform/Prompter.h"
+#include "report/Webhook.h"
 #include "settings/IniFile.h"
 #include "task/VariableTables.h"
 #include "whois/ServerTable.h"
@@ -83,6 +85,8 @@ void loadFlag(classIniFile& ini, const QString& key, bool& setting, int& option)
   if (const std::optional<bool> v = readFlag(ini, key)) {
     setting = *v;
     option = *v ? 0 : 1;
+  } else if (const QString text = ini.GetIniKey(kSection, key); !text.isEmpty()) {
+    qCInfo(lcSettings).noquote() << key << "=" << text << "is not a number; the default applies";
   }
   // Missing: the setting keeps its default, the option buttons stay as they are.
 }
@@ -94,6 +98,8 @@ void loadInterval(classIniFile& ini, const QString& key, qint16 fallback, qint16
     box = text;
     setting = *v;
   } else {
+    if (!text.isEmpty())
+      qCInfo(lcSettings).noquote() << key << "=" << text << "is not a 16-bit number; using" << fallback;
     box = QString::number(fallback);
     setting = fallback;
   }
@@ -174,6 +180,7 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     // The range test looks at the number before it is rounded.
     const double v = d->value();
     if (v > -12 && v < 13) settings.intTimeZone = *toInt16(zone);
+    else qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
   }
 
   bool ok = false;
@@ -193,7 +200,11 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
       const QString line = ini.GetIniKey(kSection, QStringLiteral("whois_server_%1").arg(i));
       bool ok = false;
       const ServerRow row = serverRowFromLine(line, &ok);
-      if (!ok) continue;  // the row stays empty and never matches
+      if (!ok) {  // the row stays empty and never matches
+        qCInfo(lcSettings).noquote() << "whois_server_" + QString::number(i)
+                                     << "has fewer than six fields; skipped";
+        continue;
+      }
       dialog.whois_server += line + textrules::kCrLf;
       settings.whois_servers[i - 1] = row;
     }
@@ -202,6 +213,10 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
       dialog.whois_server = builtinServerLine();
     }
   }
+
+  settings.log_file = dialog.log_file = ini.GetIniKey(kSection, QStringLiteral("log_file"));
+  settings.notify_url = dialog.notify_url = ini.GetIniKey(kSection, QStringLiteral("notify_url"));
+  settings.notify_body = dialog.notify_body = ini.GetIniKey(kSection, QStringLiteral("notify_body"));
 
   installLineBreakTokens();
 }
@@ -273,6 +288,22 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
     }
   }
 
+  const QString logFile = textrules::trimSpaces(dialog.log_file);
+  const QString notifyUrl = textrules::trimSpaces(dialog.notify_url);
+  const QString notifyBody = textrules::trimSpaces(dialog.notify_body);
+  for (auto [value, name] : {std::pair{logFile, QStringLiteral("日志文件")},
+                             std::pair{notifyUrl, QStringLiteral("通知地址")},
+                             std::pair{notifyBody, QStringLiteral("通知内容")}}) {
+    if (charsets::toGb18030(value).size() > classIniFile::kMaxValueBytes) {
+      prompter.showMessage(name + QStringLiteral("过长，不能超过1023字节，请检查！"));
+      return false;
+    }
+  }
+  if (const QStringList problems = webhook::problems(notifyUrl, notifyBody); !problems.isEmpty()) {
+    prompter.showMessage(problems.first());
+    return false;
+  }
+
   Settings updated = settings;
   classIniFile ini;
   ini.INIFileName = iniPath;
@@ -301,6 +332,15 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
       for (const QString& line : serverLines) updated.whois_servers << serverRowFromLine(line, nullptr);
     }
   }
+
+  // A file that never used these keys stays without them.
+  for (auto [key, value] : {std::pair{QStringLiteral("log_file"), logFile},
+                            std::pair{QStringLiteral("notify_url"), notifyUrl},
+                            std::pair{QStringLiteral("notify_body"), notifyBody}})
+    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
+  updated.log_file = logFile;
+  updated.notify_url = notifyUrl;
+  updated.notify_body = notifyBody;
 
   if (!ini.commitUpdate()) {
     prompter.showMessage(QStringLiteral("保存失败！无法写入设置文件 %1：%2")

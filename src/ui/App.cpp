@@ -91,6 +91,7 @@ WindowProgram::~WindowProgram() = default;
 // carry on without a window.
 void WindowProgram::end() {
   if (dialog) dialog->hide();
+  if (window) window->task().report.flush();
   const int depth = QThread::currentThread()->loopLevel();
   if (depth > 1) {
     std::fflush(nullptr);

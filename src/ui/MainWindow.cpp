@@ -23,6 +23,7 @@
 #include <QWindow>
 
 #include "app/TaskWindow.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/Pictures.h"
 #include "whois/WatchTableModel.h"
 
@@ -61,6 +62,14 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   task_ = std::make_unique<TaskWindow>(view_, prompter, settings, dialogState,
                                        std::move(settingsPath));
   connectHandlers();
+  setWindowIcon(programIcon());
+  notifier_ = std::make_unique<DesktopNotifier>(task_->events, windowIcon());
+  // A notice (a setting replaced, the log file failing) is said on the status line.
+  // The tool tip keeps it whole where the line is too short.
+  connect(&task_->events, &RunEvents::notice, this, [this](const QString& text) {
+    view_.setText(Ctl::Label1, text);
+    view_.widget(Ctl::Label1)->setToolTip(text);
+  });
   showWatchTable();
   setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
 }
@@ -72,6 +81,7 @@ MainWindow::~MainWindow() {
     child->disconnect(this);
     child->removeEventFilter(this);
   }
+  notifier_.reset();
   task_.reset();
 }
 

@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 #include "ui/WidgetView.h"
 
+class DesktopNotifier;
 class QDialog;
 class QTableView;
 class WatchTableModel;
@@ -59,4 +60,5 @@ class MainWindow : public QWidget {
   bool dragging_ = false;
   QPoint dragOffset_;
   std::unique_ptr<TaskWindow> task_;
+  std::unique_ptr<DesktopNotifier> notifier_;
 };

@@ -109,3 +109,18 @@ void TitleBand::paintEvent(QPaintEvent*) {
   g.setColorAt(1, kBandBottom);
   p.fillRect(rect(), g);
 }
+
+QIcon programIcon() {
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient g(0, 0, 0, 64);
+  g.setColorAt(0, kBandTop);
+  g.setColorAt(1, kBandBottom);
+  p.setPen(Qt::NoPen);
+  p.setBrush(g);
+  p.drawRoundedRect(QRectF(0, 0, 64, 64), 12, 12);
+  paintMark(p, QRectF(10, 10, 44, 44));
+  return QIcon(pixmap);
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include <QIcon>
 #include <QWidget>
 
 // The pictures of the captionless task window, drawn at run time: the title
@@ -36,3 +37,6 @@ class TitleBand : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override;
 };
+
+// The program's mark on the title band's blue: the window and tray icon.
+QIcon programIcon();

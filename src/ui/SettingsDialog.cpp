@@ -102,6 +102,9 @@ struct SettingsDialog::Impl {
   QLineEdit* whois_time = nullptr;
   QLineEdit* whois_timeout = nullptr;
   QLineEdit* whois_time2 = nullptr;
+  QLineEdit* log_file = nullptr;
+  QLineEdit* notify_url = nullptr;
+  QLineEdit* notify_body = nullptr;
   QButtonGroup* check_whois = nullptr;
   QButtonGroup* save_log = nullptr;
   QButtonGroup* whois_after_reg = nullptr;
@@ -116,7 +119,10 @@ struct SettingsDialog::Impl {
     }
     for (auto [edit, text] : {std::pair{whois_time, &state.whois_time},
                               std::pair{whois_timeout, &state.whois_timeout},
-                              std::pair{whois_time2, &state.whois_time2}})
+                              std::pair{whois_time2, &state.whois_time2},
+                              std::pair{log_file, &state.log_file},
+                              std::pair{notify_url, &state.notify_url},
+                              std::pair{notify_body, &state.notify_body}})
       if (edit->text() != *text) edit->setText(*text);
     for (auto [group, option] : {std::pair{check_whois, state.check_whois},
                                  std::pair{save_log, state.save_log},
@@ -162,6 +168,16 @@ QLineEdit* intervalBox(QWidget* parent, const QString& name, QString& mirror, co
 }
 
 QLabel* label(QWidget* parent, const QString& text) { return new QLabel(text, parent); }
+
+// A line of text as wide as the dialog, with a hint while it is empty.
+QLineEdit* wideBox(QWidget* parent, const QString& name, const QString& hint, QString& mirror,
+                   const bool& filling) {
+  QLineEdit* edit = intervalBox(parent, name, mirror, filling);
+  edit->setMinimumWidth(0);
+  edit->setMaximumWidth(QWIDGETSIZE_MAX);
+  edit->setPlaceholderText(hint);
+  return edit;
+}
 
 }  // namespace
 
@@ -228,6 +244,22 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   grid->addWidget(label(body, QStringLiteral("间隔")), row, 3, Qt::AlignRight);
   grid->addWidget(d->whois_time2, row, 4);
   grid->addWidget(label(body, QStringLiteral("秒")), row++, 5);
+
+  d->log_file = wideBox(body, QStringLiteral("log_file"),
+                        QStringLiteral("默认：设置文件旁的 logs/zembrin-YYYYMMDD.log，每天一个文件"),
+                        state.log_file, d->filling);
+  grid->addWidget(label(body, QStringLiteral("日志文件")), row, 0);
+  grid->addWidget(d->log_file, row++, 1, 1, 5);
+  d->notify_url = wideBox(body, QStringLiteral("notify_url"),
+                          QStringLiteral("http(s) 地址，可用 {{{domain}}} {{{event}}} {{{reply}}} {{{time}}}"),
+                          state.notify_url, d->filling);
+  grid->addWidget(label(body, QStringLiteral("通知地址")), row, 0);
+  grid->addWidget(d->notify_url, row++, 1, 1, 5);
+  d->notify_body = wideBox(body, QStringLiteral("notify_body"),
+                           QStringLiteral("留空用 GET 发送；填写则用 POST 发送此内容（以 { 开头为 JSON）"),
+                           state.notify_body, d->filling);
+  grid->addWidget(label(body, QStringLiteral("通知内容")), row, 0);
+  grid->addWidget(d->notify_body, row++, 1, 1, 5);
   grid->setColumnStretch(5, 1);
 
   auto* save = new QPushButton(QStringLiteral("保 存"), body);

@@ -4,6 +4,7 @@
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/Log.h"
 
 WhoisQuery::WhoisQuery() {
   limit_.setSingleShot(true);
@@ -16,6 +17,7 @@ WhoisQuery::WhoisQuery() {
   connect(&winsock, &QTcpSocket::errorOccurred, this, [this] {
     // Errors after the connection are seen as its close.
     if (closing_ || phase_ != Phase::Connecting) return;
+    qCInfo(lcWhois).noquote() << "connection error:" << winsock.errorString();
     Close();
     emit connectFailed();
   });

@@ -1,5 +1,8 @@
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include "support/StubHttpServer.h"
 #include "support/StubWhoisServer.h"
@@ -30,6 +33,12 @@ class Headless {
     writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
+  // WHOIS checking against a stub for .com, each domain caught once.
+  void useWhois(quint16 port, const QByteArray& more = {}) {
+    writeSettings("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
+                  "whois_server_1=.com|||127.0.0.1|||" + QByteArray::number(port) +
+                  "|||No match for|||Expiration Date: |||\r\n" + more);
+  }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
   QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -228,6 +237,172 @@ class HeadlessTest : public QObject {
     QVERIFY(r.out.contains(QStringLiteral(" 域名 b.com 已被注册，放弃注册此域名！")));
     QVERIFY(r.out.contains(QStringLiteral("[sent] user=bob&domain=a.com")));
     QVERIFY2(r.err.contains(QStringLiteral("[message] 操作完成！")), qPrintable(r.err));
+  }
+
+  // A reply cannot forge a line or send the terminal a control sequence:
+  // every line break starts a prefixed line, controls but tab are escaped.
+  void repliesCannotForgeLines() {
+    Headless h;
+    StubHttpServer::Reply reply;
+    reply.body = "ok\r\n[sent] forged\rnext\tcell\n\x1b[2J\x07" "end\r\n";
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringLiteral("[sent] user=bob&domain=a.com\n[returned] ok\n[returned] [sent] forged\n"
+                                   "[returned] next\tcell\n[returned] \\x1b[2J\\x07end\n"));
+  }
+
+  // --json: every line of stdout is one JSON object with a type and a time,
+  // the reply one string; stderr stays empty; the exit status is unchanged.
+  void jsonLinesParse() {
+    Headless h;
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(whois.listen());
+    whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+    h.useWhois(whois.port());
+    StubHttpServer::Reply reply;
+    reply.body = "ok\r\n\x1b[31m\"x\"";
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    QStringList args = h.withTask("catch");
+    args << "--json";
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.err, QString());
+    const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+08:00$"));
+    QMultiHash<QString, QJsonObject> byType;
+    for (const QString& line : r.out.split(u'\n', Qt::SkipEmptyParts)) {
+      QJsonParseError error;
+      const QJsonObject o = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+      QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(line));
+      QVERIFY2(iso.match(o.value("time").toString()).hasMatch(), qPrintable(line));
+      byType.insert(o.value("type").toString(), o);
+    }
+    QStringList types = byType.uniqueKeys();
+    types.sort();
+    QCOMPARE(types, (QStringList{"catch", "message", "returned", "sent", "status", "summary"}));
+    const QString registration = QStringLiteral("user=bob&domain=a.com");
+    QCOMPARE(std::count_if(byType.begin(), byType.end(),
+                           [&](const QJsonObject& o) { return o.value("text").toString() == registration; }),
+             qsizetype(1));
+    QCOMPARE(byType.values("catch").size(), 1);
+    const QJsonObject c = byType.value("catch");
+    QCOMPARE(c.value("domain").toString(), QStringLiteral("a.com"));
+    QCOMPARE(c.value("http_status").toInt(), 200);
+    QCOMPARE(c.value("reply").toString(), QStringLiteral("ok\r\n\x1b[31m\"x\""));
+    QVERIFY(c.value("on_wire_ms").toDouble() >= 0);
+    QVERIFY(c.value("reply_ms").toDouble() >= c.value("on_wire_ms").toDouble());
+    const QJsonObject returned = byType.value("returned");  // the last: the registration's reply
+    QCOMPARE(returned.value("text").toString(), QStringLiteral("ok\r\n\x1b[31m\"x\""));
+    const QJsonObject s = byType.value("summary");
+    QCOMPARE(s.value("sent").toInt(), 1);
+    QCOMPARE(s.value("catches").toInt(), 1);
+    QCOMPARE(byType.value("message").value("text").toString(), QStringLiteral("操作完成！"));
+  }
+
+  // A WHOIS catch: its report line on stdout, the summary on stderr, both in
+  // the log file too, and the webhook only after the registration arrived.
+  void catchReportWebhookAndLogFile() {
+    Headless h;
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(whois.listen());
+    whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+    h.useWhois(whois.port(), "save_log=1\r\nnotify_url=" +
+                                 h.registrar.url("/hook?e={{{event}}}&d={{{domain}}}").toUtf8() + "\r\n");
+    StubHttpServer::Reply reply;
+    reply.body = QByteArray::fromHex("d7a2b2e1b3c9b9a6") + "\r\n<detail/>";  // 注册成功 in GBK
+    h.registrar.setReply(reply);
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("catch"));
+    QCOMPARE(r.exitCode, 0);
+
+    QStringList targets;
+    for (const StubHttpServer::Request& q : h.registrar.requests()) targets << QString::fromLatin1(q.target);
+    QCOMPARE(targets, (QStringList{"/reg", "/hook?e=catch&d=a.com", "/hook?e=done&d="}));
+    const QRegularExpression catchLine(QStringLiteral(
+        "^\\[catch\\] a\\.com deleted \\d\\d:\\d\\d:\\d\\d\\.\\d{6} on-wire \\+\\d+\\.\\d\\d ms reply \\+\\d+\\.\\d ms \"注册成功\"$"));
+    const QStringList caught = r.out.split(u'\n').filter(QStringLiteral("[catch]"));
+    QCOMPARE(caught.size(), 1);
+    QVERIFY2(catchLine.match(caught[0]).hasMatch(), qPrintable(caught[0]));
+    const QStringList summary = r.err.split(u'\n').filter(QStringLiteral("[summary]"));
+    QCOMPARE(summary.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\[summary\\] sent=1 replies=1 http_errors=0 failures=0 late=[01] catches=1$"))
+                 .match(summary[0]).hasMatch(),
+             qPrintable(summary[0]));
+
+    QFile log(h.path(QStringLiteral("logs/zembrin-%1.log").arg(QDate::currentDate().toString("yyyyMMdd"))));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QStringList logged;
+    for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+      logged << line.mid(24);  // after the stamp
+    QCOMPARE(logged.filter(QStringLiteral("[catch]")), caught);
+    QCOMPARE(logged.filter(QStringLiteral("[summary]")), summary);
+  }
+
+  // The log file failing is said once on stderr and the run goes on; the
+  // logging categories reach stderr only when QT_LOGGING_RULES asks.
+  void logFileFailureAndLoggingRules_data() {
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("httpLineShown");
+    QTest::newRow("categories off by default") << QString() << false;
+    QTest::newRow("zembrin.http on") << "zembrin.http.info=true" << true;
+  }
+  void logFileFailureAndLoggingRules() {
+    QFETCH(QString, rules);
+    QFETCH(bool, httpLineShown);
+    Headless h;
+    h.writeSettings("[option]\r\ncheck_whois=0\r\nsave_log=1\r\nlog_file=/dev/full\r\n");
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_LOGGING_RULES");
+    if (!rules.isEmpty()) env.insert("QT_LOGGING_RULES", rules);
+    h.process.setProcessEnvironment(env);
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(h.registrar.requestCount(), 1);
+    QCOMPARE(r.err.count(QStringLiteral("[status] 日志保存失败！无法写入日志文件 /dev/full：")), 1);
+    QCOMPARE(r.err.contains(QStringLiteral("reply: HTTP 200 2 bytes")), httpLineShown);
+  }
+
+  // On a terminal the count-down is one live line: it shows only counts, and
+  // it is ended before any other output.
+  void countdownOnATerminal() {
+    Headless h;
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"time===1", "frequence===1", "send_type===1"}));
+    int master = -1, slave = -1;
+    QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    h.process.setChildProcessModifier([slave] {
+      ::dup2(slave, STDOUT_FILENO);
+      ::dup2(slave, STDERR_FILENO);
+    });
+    QByteArray terminal;
+    QSocketNotifier reader(master, QSocketNotifier::Read);
+    auto drain = [&] {
+      char buf[4096];
+      for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) terminal.append(buf, n);
+    };
+    connect(&reader, &QSocketNotifier::activated, this, drain);
+    QStringList args = h.withTask("catch");
+    args << "--at" << QDateTime::currentDateTime().addSecs(3).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    h.start(args);
+    ::close(slave);
+    QTRY_VERIFY_WITH_TIMEOUT(h.process.state() == QProcess::NotRunning, 20000);
+    drain();
+    ::close(master);
+    QCOMPARE(h.process.exitCode(), 0);
+
+    const QString text = QString::fromUtf8(terminal);
+    const QRegularExpression count(QStringLiteral("^(\\x1b\\[K)?剩余时间：-?\\d+天 -?\\d+时 -?\\d+分 -?\\d+秒$"));
+    int counts = 0;
+    for (const QString& piece : text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+      if (!piece.contains(QStringLiteral("剩余时间："))) continue;
+      QVERIFY2(count.match(piece).hasMatch(), qPrintable(piece));
+      ++counts;
+    }
+    QVERIFY2(counts >= 2, qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("\n[sent] user=bob&domain=a.com")), qPrintable(text));
   }
 
   void timedCatchInThePastIsRefused() {

@@ -1,11 +1,16 @@
 // Warm registrar connections: a WHOIS catch against a stub WHOIS server and a
 // stub registrar on 127.0.0.1, both in threads of their own.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
 #include "sending/Senders.h"
 #include "support/StubHttpServer.h"
 #include "support/StubWhoisServer.h"
 #include "support/TaskFixture.h"
+#include "ui/MainWindow.h"
 
 namespace {
 
@@ -114,6 +119,57 @@ class TestWarmConnections : public QObject {
     QVERIFY2(c.notices[0].startsWith(QStringLiteral("预热连接失败：")), qPrintable(c.notices[0]));
     QVERIFY(c.f.view.text(Ctl::regresult).contains(QStringLiteral("连接失败！")));
     QCOMPARE(c.f.view.text(Ctl::Label1), QStringLiteral("状态：任务完成"));
+  }
+
+  // The same through the real task window: typed in, started with "抢注".
+  void throughTheWindow() {
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    Settings settings;
+    SettingsDialogState dialogState;
+    StubHttpServer registrar{StubHttpServer::Threading::OwnThread};
+    StubWhoisServer whoisServer{StubWhoisServer::Threading::OwnThread};
+    registrar.listen();
+    whoisServer.listen();
+    StubWhoisServer::Script deleted = StubWhoisServer::reply("No match for \"A.COM\".\r\n");
+    deleted.delayMs = 600;
+    whoisServer.setScript(QStringLiteral("a.com"), deleted);
+    settings.whois_servers = {{QStringLiteral(".com"), QStringLiteral("127.0.0.1"),
+                               QString::number(whoisServer.port()), QStringLiteral("No match for"),
+                               QStringLiteral("Expiration Date: "), QString()}};
+    settings.whois_after_reg = false;
+    settings.warm_connections = 2;
+    MainWindow window{prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini"))};
+    window.task().Form_Load();
+    window.show();
+    auto type = [&](const char* name, const QString& text) {
+      if (auto* line = window.findChild<QLineEdit*>(QString::fromLatin1(name))) {
+        QTest::mouseClick(line, Qt::LeftButton);
+        QTest::keyClicks(line, text);
+      } else {
+        auto* area = window.findChild<QPlainTextEdit*>(QString::fromLatin1(name));
+        area->setFocus();
+        QTest::keyClicks(area, text);
+      }
+    };
+    type("txt_api_url", registrar.url(QStringLiteral("/reg")));
+    type("common1", QStringLiteral("user===bob"));
+    type("dyn1", QStringLiteral("domain===a.com"));
+    type("domain_var", QStringLiteral("domain"));
+    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("radio_send_type_1")), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("regstart")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(prompter.messages(), QStringList{QStringLiteral("操作完成！")}, 8000);
+
+    QList<StubHttpServer::Request> regs;
+    for (const auto& q : registrar.requests())
+      if (q.method != "HEAD") regs << q;
+    QCOMPARE(regs.size(), 1);
+    QCOMPARE(registrar.connectionCount(), 2);
+    QVERIFY(registrar.connectionOpenedNs(regs[0].connection) <
+            whoisServer.queries().value(0).replySentNs);
+    QTRY_VERIFY(window.view().text(Ctl::regsend).contains(QStringLiteral("user=bob&domain=a.com")));
+    QVERIFY(!window.view().text(Ctl::regsend).contains(QStringLiteral("HEAD")));
+    QCOMPARE(window.view().text(Ctl::reg_send), QStringLiteral("发送表单数量：1"));
   }
 };
 

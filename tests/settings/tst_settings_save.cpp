@@ -254,6 +254,65 @@ class TestSettingsSave : public QObject {
     if (rows != QStringList{OLD}) QCOMPARE(fixture::rows(loaded), rows);  // else the table was kept
   }
 
+  // The log file and webhook keys: written when set or when the file had
+  // them, read back at the next start; a webhook that cannot be sent, or a
+  // value the load would cut, is refused.
+  void logAndNotifyKeys_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("values");  // log_file, notify_url, notify_body
+    QTest::addColumn<QString>("message");     // empty: saved
+    QTest::addColumn<QStringList>("keysAfter");
+    const QByteArray plain = option({"whois_no=1", "whois_server_1=" + L1});
+    QTest::newRow("set") << plain
+                         << QStringList{"logs/run.log", "https://api.example/hook?d={{{domain}}}",
+                                        "{\"text\":\"{{{reply}}}\"}"}
+                         << QString()
+                         << QStringList{"log_file=logs/run.log", "notify_url=https://api.example/hook?d={{{domain}}}",
+                                        "notify_body={\"text\":\"{{{reply}}}\"}"};
+    QTest::newRow("unused: no keys") << plain << QStringList{"", "", ""} << QString() << QStringList{};
+    QTest::newRow("cleared: emptied")
+        << option({"whois_no=1", "whois_server_1=" + L1, "notify_url=http://h/x"}) << QStringList{"", "", ""}
+        << QString() << QStringList{"notify_url="};
+    QTest::newRow("not http") << plain << QStringList{"", "mailto:me@example.com", ""}
+                              << "通知地址有误，须为 http 或 https 地址，不发送通知：mailto:me@example.com"
+                              << QStringList{};
+    QTest::newRow("unknown placeholder") << plain << QStringList{"", "http://h/x", "t={{{text}}}"}
+                                         << "通知模板中的占位符 {{{text}}} 未知，请检查！" << QStringList{};
+    QTest::newRow("body too long") << plain << QStringList{"", "http://h/x", QString(1024, u'b')}
+                                   << "通知内容过长，不能超过1023字节，请检查！" << QStringList{};
+  }
+  void logAndNotifyKeys() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, values);
+    QFETCH(QString, message);
+    QFETCH(QStringList, keysAfter);
+    QVERIFY(writeFile(path(), file));
+    SettingsDialogState dialog;
+    dialog.whois_server = L1;
+    dialog.log_file = values[0];
+    dialog.notify_url = values[1];
+    dialog.notify_body = values[2];
+    Settings settings = before();
+    ScriptedPrompter prompter;
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    if (!message.isEmpty()) {
+      QVERIFY(!ok);
+      QCOMPARE(prompter.messages(), QStringList{message});
+      QCOMPARE(readFile(path()), file);
+      return;
+    }
+    QVERIFY(ok);
+    QStringList keys;
+    for (const QString& line : QString::fromUtf8(readFile(path())).split(CRLF))
+      if (line.startsWith("log_file=") || line.startsWith("notify_")) keys << line;
+    QCOMPARE(keys, keysAfter);
+    Settings loaded;
+    SettingsDialogState shown;
+    loadSettings(path(), loaded, shown);
+    QCOMPARE((QStringList{loaded.log_file, loaded.notify_url, loaded.notify_body}), values);
+    QCOMPARE((QStringList{shown.log_file, shown.notify_url, shown.notify_body}), values);
+  }
+
   // The file cannot be replaced (the file-size limit stops the write): a
   // clear message, the old file whole, the settings as they were.
   void failedWriteChangesNothing() {
