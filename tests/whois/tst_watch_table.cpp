@@ -98,6 +98,10 @@ void WatchTableTest::statesForTheVerdicts() {
   QCOMPARE(cell(model, rowOf(model, "del.com"), WatchTableModel::Server),
            QStringLiteral("127.0.0.1:%1").arg(c.whoisServer.port()));
   QCOMPARE(cell(model, rowOf(model, "none.org"), WatchTableModel::Server), QString());
+  // The registration's columns, from the sending engine's catch report.
+  QVERIFY(!cell(model, rowOf(model, "del.com"), WatchTableModel::SentAt).isEmpty());
+  QCOMPARE(cell(model, rowOf(model, "del.com"), WatchTableModel::RegistrarReply), QStringLiteral("OK"));
+  QCOMPARE(cell(model, rowOf(model, "near.com"), WatchTableModel::SentAt), QString());
 }
 
 // The registration columns come from the catch report of the sending engine;
