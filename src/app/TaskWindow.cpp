@@ -152,18 +152,19 @@ void TaskWindow::Command3_Click() {
 
 // Started detached, without a shell, from the program's folder or, for an
 // installed program whose folder the user cannot write, from the settings
-// file's folder. On this platform the tool may also be installed without the
-// ".exe" suffix.
+// file's folder. On this platform a tool named with the ".exe" suffix may
+// also be installed without it.
 void TaskWindow::startCompanionTool(const QString& relativePath) {
   const QString programDir = QCoreApplication::applicationDirPath();
   const QString settingsDir = QFileInfo(settingsPath).absolutePath();
   QStringList paths{programDir + relativePath};
   if (QFileInfo(settingsDir).canonicalFilePath() != QFileInfo(programDir).canonicalFilePath())
     paths << settingsDir + relativePath;
+  const QString exeSuffix = QStringLiteral(".exe");
   for (const QString& path : paths) {
-    QString withoutSuffix = path;
-    withoutSuffix.chop(4);
-    for (const QString& candidate : {path, withoutSuffix}) {
+    QStringList candidates{path};
+    if (path.endsWith(exeSuffix, Qt::CaseInsensitive)) candidates << path.chopped(exeSuffix.size());
+    for (const QString& candidate : candidates) {
       if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
     }
   }

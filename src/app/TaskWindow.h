@@ -59,6 +59,10 @@ class TaskWindow : public WatchContext {
 
   static QString hintOf(Ctl box);  // empty for boxes without a hint
 
+  // Starts the tool at relativePath below the program's folder or the
+  // settings file's; a message names both places when it cannot start.
+  void startCompanionTool(const QString& relativePath);
+
   // The two starts; false when validation refused the task (nothing started).
   bool startNormalRegistration();
   bool startCatch();
@@ -72,5 +76,4 @@ class TaskWindow : public WatchContext {
  private:
   void startPacing();
   void applyDesignTimeState();
-  void startCompanionTool(const QString& relativePath);
 };

@@ -320,8 +320,9 @@ void SendFormLoop(SendContext& w) {
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
     const std::shared_ptr<platform::HttpRequest> request = ring.slot(slot);
-    // Unlimited requests are all due at once: lateness means nothing there.
-    const bool paced = mode != 1 || interval > 0;
+    // Lateness is measured against a schedule or a deletion; a normal
+    // registration and unlimited requests have no due time to miss.
+    const bool paced = mode == 2 || (mode == 1 && interval > 0);
     const qint64 dueNs = mode == 2 ? w.deletion_read_mono_ns
                                    : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
     qint64 onWireNs = 0;

@@ -9,6 +9,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "settings/SettingsStore.h"
 #include "settings_fixture.h"
@@ -252,6 +253,28 @@ class TestSettingsSave : public QObject {
     QCOMPARE(fixture::flags(loaded), flags);
     QCOMPARE(fixture::times(loaded), times);
     if (rows != QStringList{OLD}) QCOMPARE(fixture::rows(loaded), rows);  // else the table was kept
+  }
+
+  // A first start creates the settings file and the first save fills it;
+  // with the usual umask it stays its owner's alone.
+  void firstStartThenSaveLeavesTheFileOwnerOnly() {
+    const mode_t oldMask = ::umask(022);
+    Settings settings;
+    SettingsDialogState dialog;
+    loadSettings(path(), settings, dialog);
+    struct stat created {};
+    const bool exists = ::stat(QFile::encodeName(path()).constData(), &created) == 0;
+    dialog.whois_server = L1;
+    ScriptedPrompter prompter;
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    ::umask(oldMask);
+    QVERIFY(exists);
+    QCOMPARE(int(created.st_mode & 07777), 0600);
+    QVERIFY(ok);
+    QVERIFY(readFile(path()).contains(gb("whois_server_1=" + L1)));
+    struct stat saved {};
+    QCOMPARE(::stat(QFile::encodeName(path()).constData(), &saved), 0);
+    QCOMPARE(int(saved.st_mode & 07777), 0600);
   }
 
   // The log file and webhook keys: written when set or when the file had
