@@ -246,6 +246,11 @@ void HttpEngine::collectFinished() {
         long version = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
         outcome.httpVersion = version == CURL_HTTP_VERSION_2_0 ? 2 : 1;
+        // Only answers that ask us to wait carry a header anyone reads.
+        curl_header* retry = nullptr;
+        if ((code == 429 || code >= 500) &&
+            curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
+          outcome.retryAfter = retry->value;
         if (code >= 300 && code < 400) {
           const char* location = nullptr;
           curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
@@ -476,6 +481,7 @@ void HttpRequest::open(const QString& method, const QString& url, bool async) {
   error_.clear();
   http_version_ = 0;
   refused_redirect_.clear();
+  retry_after_.clear();
 }
 
 void HttpRequest::setRequestHeader(const QString& name, const QString& value) {
@@ -502,6 +508,7 @@ void HttpRequest::finish(Outcome outcome) {
   error_ = std::move(outcome.error);
   http_version_ = outcome.httpVersion;
   refused_redirect_ = std::move(outcome.refusedRedirect);
+  retry_after_ = std::move(outcome.retryAfter);
 }
 
 // ---------------------------------------------------------------------------

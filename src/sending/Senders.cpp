@@ -297,8 +297,8 @@ void SendFormLoop(SendContext& w) {
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;
   for (;;) {
-    if (durationMs < watch.Elapsed() || w.int_start() != 1) {
-      if (w.int_start() != 1 && !sentItsOne) stoppedByUser = true;
+    if (durationMs < watch.Elapsed() || w.int_start() != 1 || (mode == 2 && sentItsOne)) {
+      if (w.int_start() != 1 && (mode == 2 || !sentItsOne)) stoppedByUser = true;
       break;
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
@@ -339,7 +339,9 @@ void SendFormLoop(SendContext& w) {
     if (mode == 0 || mode == 2) {
       if (w.int_start() != 1) stoppedByUser = true;
       sentItsOne = true;
-      w.setIntStart(0);
+      // A triggered send ends without touching the flag: the WHOIS watch goes
+      // on around it, and there (and in a send it is nested in) a 0 means stop.
+      if (mode == 0) w.setIntStart(0);
     }
     schedule.advance();
     // The window's events (stop button, timers, replies) are taken at least
