@@ -8,12 +8,12 @@
 #include "task/TaskFile.h"
 #include "whois/Monitor.h"
 
-TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
-                       SettingsDialogState& settingsDialog, QString settingsPath)
-    : WatchContext(view, prompter, settings),
-      settingsDialog(settingsDialog),
-      settingsPath(std::move(settingsPath)),
-      report(settings, this->settingsPath, events) {
+TaskWindow::TaskWindow(TaskView& taskView, Prompter& taskPrompter, Settings& programSettings,
+                       SettingsDialogState& dialogState, QString iniPath)
+    : WatchContext(taskView, taskPrompter, programSettings),
+      settingsDialog(dialogState),
+      settingsPath(std::move(iniPath)),
+      report(programSettings, settingsPath, events) {
   // Precise: a coarse timer may fire up to 5% early, which would count whole
   // seconds wrongly and end runs early.
   for (QTimer* t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5, &Timer6})

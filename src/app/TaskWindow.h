@@ -15,8 +15,8 @@
 class TaskWindow : public WatchContext {
   Q_OBJECT
  public:
-  TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
-             SettingsDialogState& settingsDialog, QString settingsPath);
+  TaskWindow(TaskView& taskView, Prompter& taskPrompter, Settings& programSettings,
+             SettingsDialogState& dialogState, QString iniPath);
   ~TaskWindow() override;
 
   SettingsDialogState& settingsDialog;

@@ -96,7 +96,7 @@ HttpEngine::~HttpEngine() {
   for (HttpTransfer* t : transfers_) {
     if (t->owner) {
       t->owner->transfer_ = nullptr;
-      t->owner->finish({.error = QStringLiteral("HTTP engine shut down")});
+      t->owner->finish(HttpRequest::Outcome::failure(QStringLiteral("HTTP engine shut down")));
     }
     curl_multi_remove_handle(multi_, t->easy);
     curl_easy_cleanup(t->easy);
@@ -344,7 +344,7 @@ int HttpEngine::dropNotOnWire() {
   for (HttpTransfer* t : unsent) {
     if (HttpRequest* owner = t->owner) {
       owner->transfer_ = nullptr;
-      owner->finish({.error = QStringLiteral("given up before it left: the run had ended")});
+      owner->finish(HttpRequest::Outcome::failure(QStringLiteral("given up before it left: the run had ended")));
     }
     release(t);
   }
@@ -426,7 +426,7 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   if (!t->easy) {
     curl_slist_free_all(t->headers);
     delete t;
-    owner->finish({.error = QStringLiteral("could not create a transfer")});
+    owner->finish(HttpRequest::Outcome::failure(QStringLiteral("could not create a transfer")));
     emit owner->completed();
     return;
   }
@@ -437,7 +437,7 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) {
     owner->transfer_ = nullptr;
     release(t);
-    owner->finish({.error = QStringLiteral("could not start the transfer")});
+    owner->finish(HttpRequest::Outcome::failure(QStringLiteral("could not start the transfer")));
     emit owner->completed();
     return;
   }

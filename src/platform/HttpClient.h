@@ -77,6 +77,11 @@ class HttpRequest : public QObject {
     int httpVersion = 0;
     QByteArray refusedRedirect;
     QByteArray retryAfter;
+    static Outcome failure(QString why) {
+      Outcome o;
+      o.error = std::move(why);
+      return o;
+    }
   };
   void finish(Outcome outcome);
 

@@ -183,11 +183,11 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     else qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
   }
 
-  bool ok = false;
-  const int warm = ini.GetIniKey(kSection, QStringLiteral("warm_connections")).toInt(&ok);
-  if (ok && warm >= 0 && warm <= 64) settings.warm_connections = warm;
-  const int warmEvery = ini.GetIniKey(kSection, QStringLiteral("warm_interval")).toInt(&ok);
-  if (ok && warmEvery >= 1 && warmEvery <= 3600) settings.warm_interval = warmEvery;
+  bool parsed = false;
+  const int warm = ini.GetIniKey(kSection, QStringLiteral("warm_connections")).toInt(&parsed);
+  if (parsed && warm >= 0 && warm <= 64) settings.warm_connections = warm;
+  const int warmEvery = ini.GetIniKey(kSection, QStringLiteral("warm_interval")).toInt(&parsed);
+  if (parsed && warmEvery >= 1 && warmEvery <= 3600) settings.warm_interval = warmEvery;
   settings.warm_url = ini.GetIniKey(kSection, QStringLiteral("warm_url"));
 
   const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));

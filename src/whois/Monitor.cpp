@@ -77,7 +77,7 @@ struct WhoisMonitor::Lane {
   QTimer pause;  // between cycles
 };
 
-WhoisMonitor::WhoisMonitor(WatchContext& w) : w(w) {
+WhoisMonitor::WhoisMonitor(WatchContext& context) : w(context) {
   clock_.start();
   connect(&w, &RunFlag::runFlagChanged, this, [this] {
     if (running_ && !stopped_ && this->w.int_start() != 1) stop();

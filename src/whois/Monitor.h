@@ -86,7 +86,7 @@ struct WatchRow {
 class WhoisMonitor : public QObject {
   Q_OBJECT
  public:
-  explicit WhoisMonitor(WatchContext& w);
+  explicit WhoisMonitor(WatchContext& context);
   ~WhoisMonitor() override;
 
   QList<WatchRow> whois_watch;
