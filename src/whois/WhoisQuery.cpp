@@ -44,14 +44,14 @@ void WhoisQuery::do_connect(const QString& host, quint16 port, qint64 limitMs) {
   winsock.connectToHost(host, port);
 }
 
-void WhoisQuery::do_whois(const QString& domain, const whois::Markers& markers, qint64 limitMs) {
+void WhoisQuery::do_whois(const QString& domainName, const whois::Markers& markers, qint64 limitMs) {
   phase_ = Phase::Querying;
   reply_done = false;
   reply_arrived = false;
   reader = whois::ReplyReader(markers);
   replyBytes_ = 0;
   sentNs = platform::monotonicNs();
-  winsock.write(charsets::toGb18030(domain + textrules::kCrLf));
+  winsock.write(charsets::toGb18030(domainName + textrules::kCrLf));
   winsock.flush();
   limit_.start(static_cast<int>(std::min<qint64>(limitMs, INT_MAX)));
 }

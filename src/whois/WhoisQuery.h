@@ -44,7 +44,7 @@ class WhoisQuery : public QObject {
   void do_connect(const QString& host, quint16 port, qint64 limitMs);
   // Sends the domain followed by CR LF; replyData() follows for each piece,
   // replyTimedOut() when nothing decided it within limitMs.
-  void do_whois(const QString& domain, const whois::Markers& markers, qint64 limitMs);
+  void do_whois(const QString& domainName, const whois::Markers& markers, qint64 limitMs);
   // GET url with Accept: application/rdap+json; rdapAnswered() follows, or
   // replyTimedOut().
   void startRdap(const QString& url, qint64 limitMs);

@@ -67,9 +67,7 @@ struct WhoisCatch {
   ServerRow row(const QString& suffixes, const QString& rate = QString(),
                 const QString& parallel = QString()) const {
     ServerRow r{suffixes, QStringLiteral("127.0.0.1"), QString::number(whoisServer.port()),
-                kDeletedMark, kExpiryHead, QString()};
-    r.rate = rate;
-    r.parallel = parallel;
+                kDeletedMark, kExpiryHead, QString(), rate, parallel, {}};
     return r;
   }
 

@@ -644,9 +644,7 @@ class WindowTest : public QObject {
     whois.setScript("lantern.com", StubWhoisServer::reply("No match for \"LANTERN.COM\".\r\n"));
     whois.setScript("panda-mail.com", StubWhoisServer::reply("Query rate limit exceeded\r\n"));
     ServerRow row{".com", "127.0.0.1", QString::number(whois.port()), "No match for",
-                  "Expiration Date: ", ""};
-    row.rate = "20";
-    row.parallel = "4";
+                  "Expiration Date: ", "", "20", "4", ""};
     s.program->settings.whois_servers = {row};
     s.program->settings.whois_after_reg = false;
     TaskView& v = s.task().view;

@@ -161,7 +161,7 @@ void WhoisVerdictTest::readReply() {
   QFETCH(bool, deleted);
   QFETCH(int, expiry);
   QFETCH(QString, dateText);
-  const whois::Markers markers{deletedMark, QStringLiteral("Expiration Date: "), tail};
+  const whois::Markers markers{deletedMark, QStringLiteral("Expiration Date: "), tail, {}};
   const whois::Reading r = whois::readReply(reply, complete, markers, kToday);
   QCOMPARE(r.deleted, deleted);
   QCOMPARE(int(r.expiry), expiry);
