@@ -156,8 +156,9 @@ void TaskWindow::Timer3_Timer() {
     Timer2_Timer();
     return;
   }
+  // Between two tick sends (the sender's own state, not the label's text).
   const QString pauseStatus = QStringLiteral("状态：间隔时间中");
-  if (view.text(Ctl::Label1).left(8) == pauseStatus) {
+  if (tick_state == kTickIdle && tick_send_count > 0) {
     const qint64 wait = floorDiv(static_cast<qint64>(interval_ms), 1000) -
                         platform::secondsFrom(last_send_start, platform::now());
     view.setText(Ctl::Label1, pauseStatus + QStringLiteral(" 等待 ") + QString::number(wait) +

@@ -10,12 +10,12 @@
 #include "task/TaskFile.h"
 #include "whois/Monitor.h"
 
-TaskWindow::TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
-                       SettingsDialogState& settingsDialog, QString settingsPath)
-    : WatchContext(view, prompter, settings),
-      settingsDialog(settingsDialog),
-      settingsPath(std::move(settingsPath)),
-      report(settings, this->settingsPath, events) {
+TaskWindow::TaskWindow(TaskView& taskView, Prompter& taskPrompter, Settings& programSettings,
+                       SettingsDialogState& dialogState, QString iniPath)
+    : WatchContext(taskView, taskPrompter, programSettings),
+      settingsDialog(dialogState),
+      settingsPath(std::move(iniPath)),
+      report(programSettings, settingsPath, events) {
   // Precise: a coarse timer may fire up to 5% early, which would count whole
   // seconds wrongly and end runs early.
   for (QTimer* t : {&Timer1, &Timer2, &Timer3, &Timer4, &Timer5, &Timer6})
@@ -182,18 +182,19 @@ void TaskWindow::Command3_Click() {
 
 // Started detached, without a shell, from the program's folder or, for an
 // installed program whose folder the user cannot write, from the settings
-// file's folder. On this platform the tool may also be installed without the
-// ".exe" suffix.
+// file's folder. On this platform a tool named with the ".exe" suffix may
+// also be installed without it.
 void TaskWindow::startCompanionTool(const QString& relativePath) {
   const QString programDir = QCoreApplication::applicationDirPath();
   const QString settingsDir = QFileInfo(settingsPath).absolutePath();
   QStringList paths{programDir + relativePath};
   if (QFileInfo(settingsDir).canonicalFilePath() != QFileInfo(programDir).canonicalFilePath())
     paths << settingsDir + relativePath;
+  const QString exeSuffix = QStringLiteral(".exe");
   for (const QString& path : paths) {
-    QString withoutSuffix = path;
-    withoutSuffix.chop(4);
-    for (const QString& candidate : {path, withoutSuffix}) {
+    QStringList candidates{path};
+    if (path.endsWith(exeSuffix, Qt::CaseInsensitive)) candidates << path.chopped(exeSuffix.size());
+    for (const QString& candidate : candidates) {
       if (QProcess::startDetached(candidate, {}, QFileInfo(candidate).absolutePath())) return;
     }
   }

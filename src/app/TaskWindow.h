@@ -17,8 +17,8 @@
 class TaskWindow : public WatchContext {
   Q_OBJECT
  public:
-  TaskWindow(TaskView& view, Prompter& prompter, Settings& settings,
-             SettingsDialogState& settingsDialog, QString settingsPath);
+  TaskWindow(TaskView& taskView, Prompter& taskPrompter, Settings& programSettings,
+             SettingsDialogState& dialogState, QString iniPath);
   ~TaskWindow() override;
 
   SettingsDialogState& settingsDialog;
@@ -64,6 +64,10 @@ class TaskWindow : public WatchContext {
 
   static QString hintOf(Ctl box);  // empty for boxes without a hint
 
+  // Starts the tool at relativePath below the program's folder or the
+  // settings file's; a message names both places when it cannot start.
+  void startCompanionTool(const QString& relativePath);
+
   // The two starts; false when validation refused the task (nothing started).
   bool startNormalRegistration();
   bool startCatch();
@@ -79,8 +83,6 @@ class TaskWindow : public WatchContext {
  private:
   void startPacing();
   void applyDesignTimeState();
-  void startCompanionTool(const QString& relativePath);
-
   // The catch start in two halves: what does not depend on the moment it
   // starts (after validation), and the rest. A timed start runs the first
   // half ahead of its due moment.

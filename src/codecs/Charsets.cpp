@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace charsets {
 namespace {
@@ -67,8 +68,12 @@ Converter& converter(const char* to, const char* from) {
 }
 
 // Multi-byte text to UTF-16. Undecodable bytes become U+FFFD one byte at a
-// time (or a caller-chosen character), so decoding always finishes.
-QString decode(const char* charset, const QByteArray& bytes, char16_t (*onInvalidByte)(uchar)) {
+// time (or a caller-chosen character), so decoding always finishes. With
+// `rest`, a sequence cut off at the end is not replaced but handed back
+// there, to be decoded with the bytes that follow it.
+QString decode(const char* charset, const QByteArray& bytes, char16_t (*onInvalidByte)(uchar),
+               QByteArray* rest = nullptr) {
+  if (rest) rest->clear();
   if (bytes.isEmpty()) return QString();
   Converter& conv = converter("UTF-16LE", charset);
   if (!conv.ok()) return QString::fromLatin1(bytes);
@@ -89,6 +94,10 @@ QString decode(const char* charset, const QByteArray& bytes, char16_t (*onInvali
   while (inLeft > 0) {
     const int err = conv.run(in, inLeft, out, outLeft);
     if (err == 0 || err == E2BIG) break;
+    if (err == EINVAL && rest) {
+      *rest = QByteArray(in, static_cast<qsizetype>(inLeft));
+      break;
+    }
     // EILSEQ or EINVAL (a sequence cut off at the end): replace one byte, go on.
     put(onInvalidByte(static_cast<uchar>(*in)));
     ++in;
@@ -133,6 +142,17 @@ QString gb2312Decode(const QByteArray& bytes) { return decode("GBK", bytes, repl
 
 // A lone 0x80 is no GB18030 sequence; in a code page 936 file it is the euro sign.
 QString fromGb18030(const QByteArray& bytes) { return decode("GB18030", bytes, replaceCp936); }
+
+QString Gb18030Decoder::decode(const QByteArray& bytes) {
+  if (pending_.isEmpty()) return charsets::decode("GB18030", bytes, replaceCp936, &pending_);
+  const QByteArray joined = pending_ + bytes;
+  return charsets::decode("GB18030", joined, replaceCp936, &pending_);
+}
+
+QString Gb18030Decoder::finish() {
+  const QByteArray last = std::exchange(pending_, QByteArray());
+  return fromGb18030(last);
+}
 
 QByteArray toGb18030(const QString& text) {
   if (text.isEmpty()) return QByteArray();

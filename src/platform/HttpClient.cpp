@@ -11,6 +11,7 @@
 
 #include "platform/EventWait.h"
 #include "platform/HttpEngine.h"
+#include "platform/Log.h"
 #include "platform/RunFlag.h"
 
 namespace platform {
@@ -19,6 +20,20 @@ namespace platform {
 // Engine
 
 namespace {
+// A libcurl option that does not take (an old library, a build without
+// HTTP/2) leaves the transfer on libcurl's default; the reason goes to the log.
+template <typename T>
+void setOption(CURL* e, CURLoption option, T value) {
+  if (const CURLcode rc = curl_easy_setopt(e, option, value); rc != CURLE_OK)
+    qCInfo(lcHttp) << "curl_easy_setopt" << int(option) << "failed:" << curl_easy_strerror(rc);
+}
+
+template <typename T>
+void setMultiOption(CURLM* m, CURLMoption option, T value) {
+  if (const CURLMcode rc = curl_multi_setopt(m, option, value); rc != CURLM_OK)
+    qCInfo(lcHttp) << "curl_multi_setopt" << int(option) << "failed:" << curl_multi_strerror(rc);
+}
+
 HttpEngine* g_engine = nullptr;
 
 const char* kUserAgent = "Mozilla/5.0 (compatible; Zembrin/" QT_STRINGIFY(
@@ -43,17 +58,17 @@ HttpEngine& HttpEngine::instance() {
 
 HttpEngine::HttpEngine() {
   static const bool globalInit = (curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK);
-  Q_UNUSED(globalInit);
+  if (!globalInit) qCInfo(lcHttp) << "curl_global_init failed";
   multi_ = curl_multi_init();
-  curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &HttpEngine::onSocket);
-  curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-  curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &HttpEngine::onTimer);
-  curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+  setMultiOption(multi_, CURLMOPT_SOCKETFUNCTION, &HttpEngine::onSocket);
+  setMultiOption(multi_, CURLMOPT_SOCKETDATA, this);
+  setMultiOption(multi_, CURLMOPT_TIMERFUNCTION, &HttpEngine::onTimer);
+  setMultiOption(multi_, CURLMOPT_TIMERDATA, this);
   // A registration must never queue behind a busy connection: the senders
   // keep below this limit, so libcurl's own queue stays empty.
-  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxConnectionsPerHost));
-  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(2 * kMaxConnectionsPerHost));
-  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  setMultiOption(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxConnectionsPerHost));
+  setMultiOption(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(2 * kMaxConnectionsPerHost));
+  setMultiOption(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
 
   // Where an OpenSSL program would look for its trust store; a registrar
   // behind a private CA then works without touching the system store.
@@ -81,7 +96,7 @@ HttpEngine::~HttpEngine() {
   for (HttpTransfer* t : transfers_) {
     if (t->owner) {
       t->owner->transfer_ = nullptr;
-      t->owner->finish({.error = QStringLiteral("HTTP engine shut down")});
+      t->owner->finish(HttpRequest::Outcome::failure(QStringLiteral("HTTP engine shut down")));
     }
     curl_multi_remove_handle(multi_, t->easy);
     curl_easy_cleanup(t->easy);
@@ -195,7 +210,8 @@ bool HttpEngine::idleConnectionClosed(const QByteArray& origin) {
 
 void HttpEngine::drive(curl_socket_t s, int events) {
   int running = 0;
-  curl_multi_socket_action(multi_, s, events, &running);
+  if (const CURLMcode rc = curl_multi_socket_action(multi_, s, events, &running); rc != CURLM_OK)
+    qCInfo(lcHttp) << "curl_multi_socket_action failed:" << curl_multi_strerror(rc);
   collectFinished();
 }
 
@@ -230,10 +246,18 @@ void HttpEngine::collectFinished() {
         long version = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
         outcome.httpVersion = version == CURL_HTTP_VERSION_2_0 ? 2 : 1;
+        // Only answers that ask us to wait carry a header anyone reads.
+        curl_header* retry = nullptr;
+        if ((code == 429 || code >= 500) &&
+            curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK)
+          outcome.retryAfter = retry->value;
         if (code >= 300 && code < 400) {
           const char* location = nullptr;
           curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
-          if (location) outcome.refusedRedirect = location;
+          if (location) {
+            outcome.refusedRedirect = location;
+            qCInfo(lcHttp) << "redirect to another origin not followed:" << location;
+          }
         }
       } else {
         outcome.error = QString::fromUtf8(curl_easy_strerror(rc));
@@ -273,13 +297,13 @@ bool HttpEngine::followRedirect(HttpTransfer* t, long code) {
   t->reply.clear();
   t->truncated = false;
   curl_multi_remove_handle(multi_, t->easy);
-  curl_easy_setopt(t->easy, CURLOPT_URL, t->url.constData());
+  setOption(t->easy, CURLOPT_URL, t->url.constData());
   // As browsers do: 303, and 301/302 after a POST, continue as GET.
   const bool keepMethod = code == 307 || code == 308 || (t->method != "POST" && code != 303);
   if (!keepMethod) {
     t->method = "GET";
-    curl_easy_setopt(t->easy, CURLOPT_CUSTOMREQUEST, nullptr);
-    curl_easy_setopt(t->easy, CURLOPT_HTTPGET, 1L);
+    setOption(t->easy, CURLOPT_CUSTOMREQUEST, nullptr);
+    setOption(t->easy, CURLOPT_HTTPGET, 1L);
   }
   if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) return false;
   return true;
@@ -320,7 +344,7 @@ int HttpEngine::dropNotOnWire() {
   for (HttpTransfer* t : unsent) {
     if (HttpRequest* owner = t->owner) {
       owner->transfer_ = nullptr;
-      owner->finish({.error = QStringLiteral("given up before it left: the run had ended")});
+      owner->finish(HttpRequest::Outcome::failure(QStringLiteral("given up before it left: the run had ended")));
     }
     release(t);
   }
@@ -345,44 +369,44 @@ void HttpEngine::release(HttpTransfer* t) {
 
 void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   CURL* e = t->easy;
-  curl_easy_setopt(e, CURLOPT_URL, t->url.constData());
-  curl_easy_setopt(e, CURLOPT_PRIVATE, t);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &HttpEngine::onWrite);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->error);
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  curl_easy_setopt(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
-  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
-  curl_easy_setopt(e, CURLOPT_PREREQDATA, t);
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, t);
-  curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
-  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(e, CURLOPT_NOPROXY, no_proxy_.constData());
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
-  if (!ca_file_.isEmpty()) curl_easy_setopt(e, CURLOPT_CAINFO, ca_file_.constData());
-  if (!ca_dir_.isEmpty()) curl_easy_setopt(e, CURLOPT_CAPATH, ca_dir_.constData());
+  setOption(e, CURLOPT_URL, t->url.constData());
+  setOption(e, CURLOPT_PRIVATE, t);
+  setOption(e, CURLOPT_WRITEFUNCTION, &HttpEngine::onWrite);
+  setOption(e, CURLOPT_WRITEDATA, t);
+  setOption(e, CURLOPT_ERRORBUFFER, t->error);
+  setOption(e, CURLOPT_NOSIGNAL, 1L);
+  setOption(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
+  setOption(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  setOption(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
+  setOption(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  setOption(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
+  setOption(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
+  setOption(e, CURLOPT_PREREQDATA, t);
+  setOption(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
+  setOption(e, CURLOPT_OPENSOCKETDATA, t);
+  setOption(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
+  setOption(e, CURLOPT_ACCEPT_ENCODING, "");
+  setOption(e, CURLOPT_USERAGENT, kUserAgent);
+  setOption(e, CURLOPT_NOPROXY, no_proxy_.constData());
+  setOption(e, CURLOPT_HTTPHEADER, t->headers);
+  if (!ca_file_.isEmpty()) setOption(e, CURLOPT_CAINFO, ca_file_.constData());
+  if (!ca_dir_.isEmpty()) setOption(e, CURLOPT_CAPATH, ca_dir_.constData());
   if (!extra_ca_.isEmpty()) {
     curl_blob blob{const_cast<char*>(extra_ca_.constData()),
                    static_cast<size_t>(extra_ca_.size()), CURL_BLOB_COPY};
-    curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+    setOption(e, CURLOPT_CAINFO_BLOB, &blob);
   }
   if (method == "GET" && t->body.isEmpty()) {
-    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    setOption(e, CURLOPT_HTTPGET, 1L);
     return;
   }
   if (method == "HEAD") {
-    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    setOption(e, CURLOPT_NOBODY, 1L);
     return;
   }
-  curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t->body.size()));
-  curl_easy_setopt(e, CURLOPT_POSTFIELDS, t->body.constData());
-  if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
+  setOption(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t->body.size()));
+  setOption(e, CURLOPT_POSTFIELDS, t->body.constData());
+  if (method != "POST") setOption(e, CURLOPT_CUSTOMREQUEST, method.constData());
 }
 
 void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByteArray& url,
@@ -402,7 +426,7 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   if (!t->easy) {
     curl_slist_free_all(t->headers);
     delete t;
-    owner->finish({.error = QStringLiteral("could not create a transfer")});
+    owner->finish(HttpRequest::Outcome::failure(QStringLiteral("could not create a transfer")));
     emit owner->completed();
     return;
   }
@@ -413,7 +437,7 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   if (curl_multi_add_handle(multi_, t->easy) != CURLM_OK) {
     owner->transfer_ = nullptr;
     release(t);
-    owner->finish({.error = QStringLiteral("could not start the transfer")});
+    owner->finish(HttpRequest::Outcome::failure(QStringLiteral("could not start the transfer")));
     emit owner->completed();
     return;
   }
@@ -457,6 +481,7 @@ void HttpRequest::open(const QString& method, const QString& url, bool async) {
   error_.clear();
   http_version_ = 0;
   refused_redirect_.clear();
+  retry_after_.clear();
 }
 
 void HttpRequest::setRequestHeader(const QString& name, const QString& value) {
@@ -483,6 +508,7 @@ void HttpRequest::finish(Outcome outcome) {
   error_ = std::move(outcome.error);
   http_version_ = outcome.httpVersion;
   refused_redirect_ = std::move(outcome.refusedRedirect);
+  retry_after_ = std::move(outcome.retryAfter);
 }
 
 // ---------------------------------------------------------------------------

@@ -57,6 +57,8 @@ class HttpRequest : public QObject {
   bool isAsync() const { return async_; }
   bool truncated() const { return truncated_; }
   QString errorString() const { return error_; }  // why status() is 0
+  // The Retry-After header of a 429 or 5xx answer; empty otherwise.
+  QByteArray retryAfter() const { return retry_after_; }
   int httpVersion() const { return http_version_; }  // 1 or 2 once answered; 0 otherwise
   // A redirect to another origin that was not followed (its Location).
   QByteArray refusedRedirect() const { return refused_redirect_; }
@@ -74,6 +76,12 @@ class HttpRequest : public QObject {
     QString error;
     int httpVersion = 0;
     QByteArray refusedRedirect;
+    QByteArray retryAfter;
+    static Outcome failure(QString why) {
+      Outcome o;
+      o.error = std::move(why);
+      return o;
+    }
   };
   void finish(Outcome outcome);
 
@@ -86,6 +94,7 @@ class HttpRequest : public QObject {
   QByteArray body_;
   bool truncated_ = false;
   QString error_;
+  QByteArray retry_after_;
   int http_version_ = 0;
   QByteArray refused_redirect_;
   bool counted_ = false;

@@ -69,6 +69,14 @@ void applyDynamicLine(SendContext& w, const QStringList& lines, int& row, bool e
   }
 }
 
+// A placeholder's value as it goes into the URL. Without UTF-8 sending it
+// goes as typed, and the client escapes what a URL cannot hold, but a "#"
+// would start the fragment, which is never sent: the rest of the URL, the
+// signature included, would be lost.
+QString placeholderText(const QString& value, bool encode) {
+  return encode ? percentEncode(value) : QString(value).replace(u'#', QStringLiteral("%23"));
+}
+
 }  // namespace
 
 QString formatDateTime(const QDateTime& t, const QString& pattern) {
@@ -173,6 +181,6 @@ void BuildRequest(SendContext& w, const QStringList& dyn1Lines, const QStringLis
     const bool encode = w.utf8_send != 0;
     for (const UrlVar& v : w.url_vars)
       w.request_url.replace(QStringLiteral("{{{") + v.name + QStringLiteral("}}}"),
-                            encode ? percentEncode(v.value) : v.value);
+                            placeholderText(v.value, encode));
   }
 }

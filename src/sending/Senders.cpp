@@ -301,8 +301,8 @@ void SendFormLoop(SendContext& w) {
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;
   for (;;) {
-    if (durationMs < watch.Elapsed() || w.int_start() != 1) {
-      if (w.int_start() != 1 && !sentItsOne) stoppedByUser = true;
+    if (durationMs < watch.Elapsed() || w.int_start() != 1 || (mode == 2 && sentItsOne)) {
+      if (w.int_start() != 1 && (mode == 2 || !sentItsOne)) stoppedByUser = true;
       break;
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
@@ -324,8 +324,9 @@ void SendFormLoop(SendContext& w) {
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
     const std::shared_ptr<platform::HttpRequest> request = ring->slot(slot);
-    // Unlimited requests are all due at once: lateness means nothing there.
-    const bool paced = mode != 1 || interval > 0;
+    // Lateness is measured against a schedule or a deletion; a normal
+    // registration and unlimited requests have no due time to miss.
+    const bool paced = mode == 2 || (mode == 1 && interval > 0);
     const qint64 dueNs = mode == 2 ? w.deletion_read_mono_ns
                                    : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
     qint64 onWireNs = 0;
@@ -342,7 +343,9 @@ void SendFormLoop(SendContext& w) {
     if (mode == 0 || mode == 2) {
       if (w.int_start() != 1) stoppedByUser = true;
       sentItsOne = true;
-      w.setIntStart(0);
+      // A triggered send ends without touching the flag: the WHOIS watch goes
+      // on around it, and there (and in a send it is nested in) a 0 means stop.
+      if (mode == 0) w.setIntStart(0);
     }
     schedule.advance();
     // The window's events (stop button, timers, replies) are taken at least

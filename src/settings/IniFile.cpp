@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
+#include "platform/FileWrite.h"
 
 namespace {
 
@@ -228,7 +228,7 @@ bool classIniFile::commitUpdate() {
 bool classIniFile::createIfMissing() {
   if (QFileInfo::exists(INIFileName)) return true;
   QFile f(INIFileName);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+  if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, platform::kPrivateFilePermissions)) {
     error_ = f.errorString();
     return false;
   }
@@ -246,15 +246,7 @@ QByteArray classIniFile::serialize() const {
 }
 
 bool classIniFile::flush() {
-  QSaveFile f(INIFileName);
-  // Unbuffered: a buffered write cut short at the final flush (disk full,
-  // file-size limit) can still be committed as if whole.
-  if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    const QByteArray data = serialize();
-    if (f.write(data) == data.size() && f.commit()) return true;
-  }
-  error_ = f.errorString();
-  f.cancelWriting();
+  if (platform::replaceFile(INIFileName, serialize(), &error_)) return true;
   // The file on disk was not changed: drop what was changed in memory so the
   // next operation sees the file as it is.
   loaded_ = false;

@@ -11,7 +11,8 @@
 //
 // The file is GB18030 text. Lines end in CR LF when written; LF or CR LF are
 // read. Every change replaces the file through a temporary file in the same
-// folder, so a failed write leaves the old file whole.
+// folder, so a failed write leaves the old file whole. A file this class
+// creates is readable by its owner only; a replaced file keeps its mode.
 //
 // The file is parsed once, at the first operation after INIFileName is set;
 // one instance serves one load or one save.
@@ -34,7 +35,8 @@ class classIniFile {
   void beginUpdate();
   bool commitUpdate();
 
-  // Creates the file empty when nothing exists at the path. False on failure.
+  // Creates the file empty, owner only, when nothing exists at the path.
+  // False on failure.
   bool createIfMissing();
 
   QString errorString() const { return error_; }

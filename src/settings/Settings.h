@@ -2,12 +2,16 @@
 #include <QList>
 #include <QString>
 
-// One row of the WHOIS server table: the six fields of a server line.
+// One row of the WHOIS server table: the six fields of a server line and
+// the optional three after them (queries per second, queries in flight, a
+// limited-reply text of the user's own).
 struct ServerRow {
   QString suffixes, server, port, deleted_mark, expiry_head, expiry_tail;
+  QString rate, parallel, limited_mark;
   bool isEmpty() const {
     return suffixes.isEmpty() && server.isEmpty() && port.isEmpty() && deleted_mark.isEmpty() &&
-           expiry_head.isEmpty() && expiry_tail.isEmpty();
+           expiry_head.isEmpty() && expiry_tail.isEmpty() && rate.isEmpty() && parallel.isEmpty() &&
+           limited_mark.isEmpty();
   }
   bool operator==(const ServerRow&) const = default;
 };

@@ -18,6 +18,7 @@
 #include "settings/IniFile.h"
 #include "task/VariableTables.h"
 #include "whois/ServerTable.h"
+#include "whois/Verdict.h"
 
 namespace {
 
@@ -110,16 +111,6 @@ void loadInterval(classIniFile& ini, const QString& key, qint16 fallback, qint16
 bool validInterval(const QString& text) {
   const std::optional<qint16> v = toInt16(text);
   return v && *v >= 0;
-}
-
-// A port the WHOIS client can connect to; blanks around it are allowed, as
-// the client trims them.
-bool validPort(const QString& text) {
-  const QString field = textrules::trimSpaces(text);
-  if (field.isEmpty() || field.size() > 5) return false;
-  for (const QChar c : field)
-    if (c < u'0' || c > u'9') return false;
-  return field.toInt() <= 65535;
 }
 
 // A whole number from min to max: decimal digits only, leading zeros allowed.
@@ -337,11 +328,26 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
       }
       serverLines << textrules::trimSpaces(line);
     }
-    // A port the client cannot connect to would only fail later, at every
-    // query of a run.
-    for (const QString& line : serverLines) {
-      if (!validPort(textrules::split(line, sep).at(2))) {
+    // What the monitor could not use would only fail later, at every query
+    // of a run (or, for a blank deleted marker, never fire). RDAP rows use
+    // neither a port nor markers.
+    QList<ServerRow> rows;
+    for (const QString& line : serverLines) rows << serverRowFromLine(line, nullptr);
+    for (const ServerRow& row : rows) {
+      if (!whois::isRdapServer(row.server) && whois::portNumber(row.port) < 0) {
         prompter.showMessage(QStringLiteral("Whois服务器端口有误，请检查！"));
+        return false;
+      }
+    }
+    for (const ServerRow& row : rows) {
+      if (!whois::isRdapServer(row.server) && !whois::deletedMarkUsable(row.deleted_mark)) {
+        prompter.showMessage(QStringLiteral("Whois服务器已删除特征不能为空，请检查！"));
+        return false;
+      }
+    }
+    for (const ServerRow& row : rows) {
+      if (!whois::queryPace(row).valid) {
+        prompter.showMessage(QStringLiteral("Whois服务器查询频率有误，请检查！"));
         return false;
       }
     }

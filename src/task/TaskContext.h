@@ -30,8 +30,8 @@ struct ParsedTask {
 // parsed task.
 class TaskContext : public RunFlag, public ParsedTask {
  public:
-  TaskContext(TaskView& view, Prompter& prompter, Settings& settings)
-      : view(view), prompter(prompter), settings(settings) {}
+  TaskContext(TaskView& taskView, Prompter& taskPrompter, Settings& programSettings)
+      : view(taskView), prompter(taskPrompter), settings(programSettings) {}
   TaskView& view;
   Prompter& prompter;
   Settings& settings;

@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include "task/TaskContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
+#include "platform/FileWrite.h"
 
 using namespace textrules;
 
@@ -17,9 +17,15 @@ namespace {
 
 const QString kFilter = QStringLiteral("*.txt");
 
-// Far beyond any task; a larger file is read up to here so that loading
-// neither exhausts memory nor buries the window under text.
-constexpr qint64 kMaxReadBytes = 16 * 1024 * 1024;
+// Drop lists of a million domains take some 25 MB; a file ten times larger
+// is not a task, and loading it whole would exhaust memory.
+constexpr qint64 kMaxTaskFileBytes = 256 * 1024 * 1024;
+
+QString tooLargeMessage(const QString& path, qint64 size) {
+  return QStringLiteral("载入失败！任务文件 %1 大小为 %2 MB，超过 %3 MB 的上限，未载入任何内容。")
+      .arg(QDir::toNativeSeparators(path), QString::number(size / 1048576.0, 'f', 1),
+           QString::number(kMaxTaskFileBytes / 1048576));
+}
 
 QString indexText(int index) { return QString::number(index); }
 
@@ -180,48 +186,25 @@ QString sectionContent(const QStringList& lines, const QString& begin, const QSt
 }  // namespace
 
 bool writeTaskFile(const TaskContext& w, const QString& path, QString* error) {
-  const QByteArray bytes = charsets::toGb18030(taskLines(w.view).join(kCrLf) + kCrLf);
-  // Written beside the old file and renamed over it, so a failed write
-  // leaves the old file whole.
-  QSaveFile file(path);
-  // Unbuffered: Qt commits a buffered file whose final flush was cut short
-  // (disk full, file size limit) as if it were whole.
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  if (file.write(bytes) != bytes.size()) {
-    if (error) *error = file.errorString();
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  return true;
+  return platform::replaceFile(path, charsets::toGb18030(taskLines(w.view).join(kCrLf) + kCrLf),
+                               error);
 }
 
 bool readTaskFile(TaskContext& w, const QString& path, QString* error) {
-  if (!QFileInfo(path).isFile()) {
-    if (error) *error = QStringLiteral("指定文件不存在！");
+  auto fail = [&](const QString& message) {
+    if (error) *error = message;
     return false;
-  }
+  };
+  if (!QFileInfo(path).isFile()) return fail(QStringLiteral("指定文件不存在！"));
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  QByteArray bytes = file.read(kMaxReadBytes);
-  if (bytes.isEmpty() && file.error() != QFileDevice::NoError) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  if (!file.atEnd()) {
-    // Cut off: keep whole lines only.
-    const qsizetype lastLf = bytes.lastIndexOf('\n');
-    if (lastLf >= 0) bytes.truncate(lastLf + 1);
-  }
+  auto unreadable = [&] {
+    return fail(QStringLiteral("载入失败！无法读取任务文件 %1：%2")
+                    .arg(QDir::toNativeSeparators(path), file.errorString()));
+  };
+  if (!file.open(QIODevice::ReadOnly)) return unreadable();
+  if (file.size() > kMaxTaskFileBytes) return fail(tooLargeMessage(path, file.size()));
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) return unreadable();
   file.close();
   applyTaskFileBytes(w, bytes);
   return true;
@@ -255,14 +238,9 @@ void loadTaskClick(TaskContext& w) {
   if (!w.prompter.askYesNo(QStringLiteral("载入信息将覆盖现有全部信息，确定吗？"))) return;
   const QString path = w.prompter.openFileName(kFilter);
   if (path.isEmpty()) return;
-  if (!QFileInfo(path).isFile()) {
-    w.prompter.showMessage(QStringLiteral("指定文件不存在！"));
-    return;
-  }
   QString error;
   if (!readTaskFile(w, path, &error)) {
-    w.prompter.showMessage(QStringLiteral("载入失败！无法读取任务文件 %1：%2")
-                               .arg(QDir::toNativeSeparators(path), error));
+    w.prompter.showMessage(error);
     return;
   }
   w.prompter.showMessage(QStringLiteral("载入完成！"));

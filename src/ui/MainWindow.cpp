@@ -14,13 +14,18 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QRadioButton>
+#include <QSortFilterProxyModel>
+#include <QTabWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "app/TaskWindow.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/Pictures.h"
+#include "whois/WatchTableModel.h"
 
 namespace {
 
@@ -65,6 +70,7 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   connect(&task_->events, &RunEvents::notice, this, [this](const QString& text) {
     view_.widget(Ctl::Label_notice)->setToolTip(text);
   });
+  showWatchTable();
   setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
 }
 
@@ -110,7 +116,7 @@ void MainWindow::buildControls() {
   columns->addWidget(divider);
   columns->addLayout(buildRunArea(), 4);
   body->addLayout(columns, 1);
-  body->addLayout(buildLogArea());
+  body->addWidget(buildLogArea());
   outer->addLayout(body, 1);
 }
 
@@ -433,8 +439,15 @@ QLayout* MainWindow::buildRunArea() {
   return area;
 }
 
-QLayout* MainWindow::buildLogArea() {
-  auto* logs = new QHBoxLayout;
+// The two log boxes on the first tab, the watch table of a WHOIS catch on
+// the second.
+QWidget* MainWindow::buildLogArea() {
+  auto* tabs = new QTabWidget;
+  tabs->setObjectName(QStringLiteral("run_tabs"));
+  tabs->setDocumentMode(true);
+  auto* logPage = new QWidget;
+  auto* logs = new QHBoxLayout(logPage);
+  logs->setContentsMargins(0, 6, 0, 0);
   logs->setSpacing(14);
   const struct {
     Ctl options, box;
@@ -465,7 +478,45 @@ QLayout* MainWindow::buildLogArea() {
     column->addWidget(log);
     logs->addLayout(column, 1);
   }
-  return logs;
+  tabs->addTab(logPage, QStringLiteral("发送/返回信息"));
+
+  watchView_ = new QTableView;
+  watchView_->setObjectName(QStringLiteral("whois_watch"));
+  watchView_->setSortingEnabled(true);
+  watchView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  watchView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  watchView_->setAlternatingRowColors(true);
+  watchView_->setWordWrap(false);
+  watchView_->verticalHeader()->setVisible(false);
+  watchView_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  watchView_->horizontalHeader()->setStretchLastSection(true);
+  watchView_->horizontalHeader()->setHighlightSections(false);
+  tabs->addTab(watchView_, QStringLiteral("Whois监视"));
+  return tabs;
+}
+
+void MainWindow::showWatchTable() {
+  watchModel_ = new WatchTableModel(whoisMonitor(*task_), task_->events, this);
+  auto* proxy = new QSortFilterProxyModel(this);
+  proxy->setSourceModel(watchModel_);
+  proxy->setSortRole(WatchTableModel::SortRole);
+  watchView_->setModel(proxy);
+  watchView_->sortByColumn(WatchTableModel::Domain, Qt::AscendingOrder);
+  // Columns sized once for their titles and typical contents; sizing them to
+  // the rows would walk every row at each refresh.
+  const QFontMetrics fm = watchView_->fontMetrics();
+  const int widths[WatchTableModel::ColumnCount] = {
+      fm.horizontalAdvance(QStringLiteral("example-domain.com.cn")),
+      fm.horizontalAdvance(QStringLiteral("whois.verisign-grs.com:43")),
+      fm.horizontalAdvance(QStringLiteral("已被注册，放弃注册")),
+      fm.horizontalAdvance(QStringLiteral("12-31 23:59:59")),
+      fm.horizontalAdvance(QStringLiteral("2026-12-31")),
+      fm.horizontalAdvance(QStringLiteral("查询次数")),
+      fm.horizontalAdvance(QStringLiteral("响应(毫秒)")),
+      fm.horizontalAdvance(QStringLiteral("23:59:59.999")),
+      0};
+  for (int c = 0; c < WatchTableModel::ColumnCount; ++c)
+    if (widths[c] > 0) watchView_->setColumnWidth(c, widths[c] + 18);
 }
 
 void MainWindow::connectHandlers() {

@@ -8,6 +8,8 @@
 
 class DesktopNotifier;
 class QDialog;
+class QTableView;
+class WatchTableModel;
 class Prompter;
 class TaskWindow;
 class WindowPicture;
@@ -43,13 +45,16 @@ class MainWindow : public QWidget {
   QWidget* buildTitleBand();
   QLayout* buildTaskArea();
   QLayout* buildRunArea();
-  QLayout* buildLogArea();
+  QWidget* buildLogArea();
+  void showWatchTable();
   void connectHandlers();
   void beginMove(const QPoint& globalPos);
   bool filterHintBox(Ctl box, QEvent* event);
 
   WidgetView view_;
   WindowPicture* title_ = nullptr;
+  QTableView* watchView_ = nullptr;
+  WatchTableModel* watchModel_ = nullptr;
   WindowPicture* minimise_ = nullptr;
   WindowPicture* close_ = nullptr;
   bool dragging_ = false;

@@ -215,9 +215,13 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   d->whois_server->setMinimumSize(600, 150);
   grid->addWidget(d->whois_server, row++, 0, 1, 6);
   auto* format = label(body, QStringLiteral(
-      "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"));
+      "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征[|||每秒查询数|||同时查询数]"));
   format->setStyleSheet(QStringLiteral("color: #505050;"));
   grid->addWidget(format, row++, 0, 1, 6);
+  auto* formatMore = label(body, QStringLiteral(
+      "后两项可选，不填为逐个查询；第九项可选，为自定义的查询受限特征；服务器地址以http://或https://开头的为RDAP服务"));
+  formatMore->setStyleSheet(QStringLiteral("color: #505050;"));
+  grid->addWidget(formatMore, row++, 0, 1, 6);
 
   grid->addWidget(label(body, QStringLiteral("检测Whois后再注册")), row, 0);
   grid->addWidget(optionPair(body, QStringLiteral("check_whois"), d->check_whois, state.check_whois,

@@ -49,7 +49,8 @@ bool WidgetView::deferred(Ctl c) const {
   const QWidget* w = widget(c);
   const bool changesInRuns =
       c == Ctl::regsend || c == Ctl::regresult || controlInfo(c).kind == CtlKind::Label;
-  return changesInRuns && w && w->isVisible();
+  // The window, not the box: a log box on a tab out of sight is deferred too.
+  return changesInRuns && w && w->window()->isVisible();
 }
 
 // Applied at most every 40 ms: often enough to look live, and seldom enough

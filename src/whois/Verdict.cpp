@@ -69,42 +69,100 @@ std::optional<QDate> parseExpiryDate(const QString& text) {
   return std::nullopt;
 }
 
-Reading readReply(const QString& reply, bool complete, const Markers& markers,
-                  const QDate& today) {
-  Reading r;
-  r.deleted = reply.contains(markers.deleted_mark);
+bool deletedMarkUsable(const QString& deleted_mark) {
+  return !textrules::trimSpaces(deleted_mark).isEmpty();
+}
 
-  const QString& head = markers.expiry_head;
-  if (!reply.contains(head)) return r;
+const QStringList& limitedTexts() {
+  static const QStringList texts = {
+      QStringLiteral("limit exceeded"), QStringLiteral("rate limit"), QStringLiteral("query rate"),
+      QStringLiteral("too many"),       QStringLiteral("slow down"),  QStringLiteral("try again"),
+      QStringLiteral("excessive"),      QStringLiteral("blacklisted"), QStringLiteral("quota"),
+      QStringLiteral("频率"),           QStringLiteral("频繁")};
+  return texts;
+}
 
-  // The first line (cut at LF, a CR before it stays) holding the head.
-  qsizetype start = 0;
-  QString line;
-  bool found = false;
-  while (start <= reply.size()) {
-    const qsizetype lf = reply.indexOf(QLatin1Char('\n'), start);
-    const bool lineComplete = lf >= 0 || complete;
-    const QString candidate = reply.mid(start, lf < 0 ? -1 : lf - start);
-    if (candidate.contains(head)) {
-      if (!lineComplete) return r;  // judged once its LF arrives
-      line = candidate;
-      found = true;
-      break;
-    }
-    if (lf < 0) break;
-    start = lf + 1;
+Expiry expiryVerdict(const QDate& expiry, const QDate& today) {
+  return today.daysTo(expiry) > kRegisteredAfterDays ? Expiry::Registered : Expiry::NotDeleted;
+}
+
+ReplyReader::ReplyReader(const Markers& markers)
+    : markers_(markers), deletable_(deletedMarkUsable(markers.deleted_mark)) {
+  QStringList texts = limitedTexts();
+  if (!textrules::trimSpaces(markers.limited_mark).isEmpty()) texts << markers.limited_mark;
+  for (const QString& t : std::as_const(texts)) {
+    limited_ << t.toLower();
+    longestLimited_ = std::max(longestLimited_, t.size());
   }
-  if (!found) {
+}
+
+void ReplyReader::append(const QByteArray& gb18030) { text_ += decoder_.decode(gb18030); }
+
+void ReplyReader::appendText(const QString& text) { text_ += text; }
+
+// Searches only what arrived since the last scan, reaching back far enough
+// for a marker that straddles the two.
+void ReplyReader::scan() {
+  const auto from = [this](qsizetype length) {
+    return std::max<qsizetype>(0, scanned_ - std::max<qsizetype>(length, 1) + 1);
+  };
+  if (deletable_ && !deleted_)
+    deleted_ = text_.indexOf(markers_.deleted_mark, from(markers_.deleted_mark.size())) >= 0;
+  if (!limitedSeen_ && !limited_.isEmpty()) {
+    const QString fresh = QStringView(text_).mid(from(longestLimited_)).toString().toLower();
+    for (const QString& t : std::as_const(limited_)) {
+      if (fresh.contains(t)) {
+        limitedSeen_ = true;
+        break;
+      }
+    }
+  }
+  const QString& head = markers_.expiry_head;
+  if (headAt_ < 0) headAt_ = text_.indexOf(head, from(head.size()));
+  if (headAt_ >= 0 && lineEnd_ < 0)
+    lineEnd_ = text_.indexOf(QLatin1Char('\n'), std::max(headAt_ + head.size(), scanned_));
+  scanned_ = text_.size();
+}
+
+Reading ReplyReader::read(bool complete, const QDate& today) {
+  if (complete && !finished_) {
+    text_ += decoder_.finish();
+    finished_ = true;
+  }
+  scan();
+  Reading r;
+  if (limitedSeen_) {
+    // Not an answer, whatever markers it holds.
+    r.limited = true;
+    return r;
+  }
+  r.deleted = deleted_;
+  if (headAt_ < 0) return r;
+  if (markers_.expiry_head.contains(QLatin1Char('\n'))) {
     // The head spans a line break, so no line will ever hold it.
     r.expiry = Expiry::CutFailed;
     return r;
   }
+  if (lineEnd_ < 0 && !complete) return r;  // judged once its LF arrives
+  const Reading line = readExpiryLine(today);
+  r.expiry = line.expiry;
+  r.dateText = line.dateText;
+  r.expiryDate = line.expiryDate;
+  return r;
+}
 
-  const qsizetype headAt = line.indexOf(head);
+// The first line (cut at LF, a CR before it stays) holding the head.
+Reading ReplyReader::readExpiryLine(const QDate& today) const {
+  Reading r;
+  const qsizetype lineStart =
+      headAt_ == 0 ? 0 : text_.lastIndexOf(QLatin1Char('\n'), headAt_ - 1) + 1;
+  const QString line = text_.mid(lineStart, lineEnd_ < 0 ? -1 : lineEnd_ - lineStart);
+  const QString& head = markers_.expiry_head;
+  const qsizetype headAt = headAt_ - lineStart;
   const qsizetype dateAt = headAt + head.size();
   QString date;
-  if (!textrules::trimSpaces(markers.expiry_tail).isEmpty()) {
-    const qsizetype tailAt = line.indexOf(markers.expiry_tail);
+  if (!textrules::trimSpaces(markers_.expiry_tail).isEmpty()) {
+    const qsizetype tailAt = line.indexOf(markers_.expiry_tail);
     if (tailAt < 0 || tailAt < dateAt) {
       r.expiry = Expiry::CutFailed;
       return r;
@@ -116,13 +174,20 @@ Reading readReply(const QString& reply, bool complete, const Markers& markers,
   if (!head.isEmpty()) date.remove(head);
   r.dateText = date;
 
-  const std::optional<QDate> expiry = parseExpiryDate(date);
-  if (!expiry) {
-    r.expiry = Expiry::Unclear;
+  if (const std::optional<QDate> expiry = parseExpiryDate(date)) {
+    r.expiryDate = *expiry;
+    r.expiry = expiryVerdict(*expiry, today);
   } else {
-    r.expiry = today.daysTo(*expiry) > kRegisteredAfterDays ? Expiry::Registered : Expiry::NotDeleted;
+    r.expiry = Expiry::Unclear;
   }
   return r;
+}
+
+Reading readReply(const QString& reply, bool complete, const Markers& markers,
+                  const QDate& today) {
+  ReplyReader reader(markers);
+  reader.appendText(reply);
+  return reader.read(complete, today);
 }
 
 }  // namespace whois

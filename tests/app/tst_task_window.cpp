@@ -28,6 +28,16 @@ QStringList dateFields(const QDateTime& t) {
           QString::number(t.time().minute()), QString::number(t.time().second())};
 }
 
+// An executable script at path that writes its working folder to marker.
+bool installTool(const QString& path, const QString& marker) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile script(path);
+  if (!script.open(QIODevice::WriteOnly)) return false;
+  script.write("#!/bin/sh\npwd > '" + marker.toUtf8() + "'\n");
+  script.close();
+  return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 void setDateFields(TaskView& v, const QStringList& f) {
   const Ctl boxes[] = {Ctl::year1, Ctl::month1, Ctl::day1, Ctl::hour1, Ctl::minute1, Ctl::second1};
   for (int i = 0; i < 6; ++i) v.setText(boxes[i], f.value(i));
@@ -194,11 +204,7 @@ class TaskWindowTest : public QObject {
     const QString tool = base + QStringLiteral("/Tembrel/Tembrel");
     QTemporaryDir out;
     const QString marker = out.filePath(QStringLiteral("started"));
-    QFile script(tool);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\npwd > '" + marker.toUtf8() + "'\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(installTool(tool, marker));
     f.w.Command1_Click();
     QTRY_VERIFY(QFile::exists(marker));
     QCOMPARE(f.prompter.messages(), QStringList());
@@ -207,6 +213,38 @@ class TaskWindowTest : public QObject {
     QVERIFY(started.open(QIODevice::ReadOnly));
     QCOMPARE(started.readAll().trimmed(), QFileInfo(tool).absolutePath().toUtf8());
     QDir(base + QStringLiteral("/Tembrel")).removeRecursively();
+  }
+
+  // Only a name that ends in ".exe" is also tried without it; nothing else
+  // is cut short.
+  void companionToolSuffix_data() {
+    QTest::addColumn<QString>("requested");
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("no suffix: not cut to another name")
+        << "/tool/Tembrel" << "/tool/Tem" << false;
+    QTest::newRow("no suffix: started as named") << "/tool/Tembrel" << "/tool/Tembrel" << true;
+    QTest::newRow(".EXE dropped") << "/tool/Tembrel.EXE" << "/tool/Tembrel" << true;
+  }
+  void companionToolSuffix() {
+    QFETCH(QString, requested);
+    QFETCH(QString, installed);
+    QFETCH(bool, starts);
+    TaskFixture f;
+    QTemporaryDir out;
+    const QString marker = out.filePath(QStringLiteral("started"));
+    QVERIFY(installTool(f.dir.path() + installed, marker));
+    f.w.startCompanionTool(requested);
+    if (starts) {
+      QCOMPARE(f.prompter.messages(), QStringList());
+      QTRY_VERIFY(QFileInfo(marker).size() > 0);
+      return;
+    }
+    QCOMPARE(f.prompter.messages(),
+             QStringList{QStringLiteral("无法启动程序：") + QCoreApplication::applicationDirPath() +
+                         requested + QStringLiteral(" 或 ") + f.dir.path() + requested +
+                         QStringLiteral("，请检查该程序是否存在！")});
+    QVERIFY(!QFileInfo::exists(marker));
   }
 
   void countdownText_data() {

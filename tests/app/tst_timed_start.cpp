@@ -7,6 +7,7 @@
 #include "support/StubSntpServer.h"
 #include "support/StubWhoisServer.h"
 #include "support/TaskFixture.h"
+#include "whois/ServerTable.h"
 
 namespace {
 
@@ -117,8 +118,9 @@ class TimedStartTest : public QObject {
       whoisServer.setScript(QStringLiteral("a.com"), StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
       f.settings.check_whois = true;
       f.settings.whois_after_reg = false;
-      f.settings.whois_servers = {{".com", "127.0.0.1", QString::number(whoisServer.port()),
-                                   "No match for", "Expiration Date: ", ""}};
+      f.settings.whois_servers = {serverRowFromLine(
+          QStringLiteral(".com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||").arg(whoisServer.port()),
+          nullptr)};
     }
     const double shiftMs = (hasServer ? serverAheadMs : 0) + leadMs;
     const qint64 second = secondAhead(2 + int(std::ceil(std::max(shiftMs, 0.0) / 1000)));

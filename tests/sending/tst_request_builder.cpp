@@ -3,8 +3,11 @@
 #include "platform/Controls.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
+#include "sending/HttpExchange.h"
 #include "sending/RequestBuilder.h"
+#include "support/StubHttpServer.h"
 #include "support/TaskFixture.h"
+#include "task/Md5.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
 
@@ -88,6 +91,8 @@ class TestRequestBuilder : public QObject {
   void lineBreaks();
   void formulaLiterals_data();
   void formulaLiterals();
+  void placeholderValuesReachTheRegistrarWhole_data();
+  void placeholderValuesReachTheRegistrarWhole();
 };
 
 void TestRequestBuilder::timeFormats_data() {
@@ -318,6 +323,46 @@ void TestRequestBuilder::formulaLiterals() {
   QVERIFY(b.start());
   b.build(true);
   QCOMPARE(b.body().section(QStringLiteral("s="), 1), digest);
+}
+
+void TestRequestBuilder::placeholderValuesReachTheRegistrarWhole_data() {
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QByteArray>("sent");  // the domain's part of the query as it arrives
+  QTest::newRow("# would start the fragment")
+      << QStringLiteral("a#b.com") << QByteArray("a%23b.com");
+  QTest::newRow("# at the start and twice") << QStringLiteral("#x##") << QByteArray("%23x%23%23");
+  QTest::newRow("blank and Chinese, escaped by the client")
+      << QStringLiteral("你 好.com") << QByteArray("%E4%BD%A0%20%E5%A5%BD.com");
+  // A value the user escaped already, and marks that change how the query
+  // reads but lose nothing, go as typed.
+  QTest::newRow("existing escape kept") << QStringLiteral("a%23b") << QByteArray("a%23b");
+  QTest::newRow("? & = as typed") << QStringLiteral("a?b&c=d") << QByteArray("a?b&c=d");
+}
+
+// Without UTF-8 sending, the whole template URL, the signature at its end
+// included, arrives, and the log shows what was sent.
+void TestRequestBuilder::placeholderValuesReachTheRegistrarWhole() {
+  QFETCH(QString, value);
+  QFETCH(QByteArray, sent);
+  StubHttpServer registrar;
+  QVERIFY(registrar.listen());
+  Builder b;
+  b.task(registrar.url(QStringLiteral("/r?d={{{d}}}&s={{{s}}}")), {},
+         QStringLiteral("d===") + value, QStringLiteral("d"), QStringLiteral("d"),
+         QStringLiteral("s"));
+  QVERIFY(b.start());
+  QVERIFY(b.w.url_template_mode);
+  b.build(true);
+  b.w.setIntStart(1);
+  SendRequest(b.w, std::make_shared<platform::HttpRequest>(), 1, true, true);
+
+  QCOMPARE(registrar.requestCount(), 1);
+  const QByteArray target = registrar.requests().first().target;
+  QCOMPARE(target, "/r?d=" + sent + "&s=" + md5(value).toLatin1());
+  const QString logged = b.view.text(Ctl::regsend);
+  QVERIFY2(logged.startsWith(QStringLiteral("GET:")), qPrintable(logged));
+  QCOMPARE(platform::normalizeUrl(logged.mid(4).chopped(6)),
+           registrar.url(QString()).toUtf8() + target);
 }
 
 QTEST_GUILESS_MAIN(TestRequestBuilder)

@@ -29,7 +29,7 @@ struct WarmCatch {
     f.view.setIndex(Ctl::radio_send_type, 1);  // POST
     f.settings.whois_servers = {{QStringLiteral(".com"), QStringLiteral("127.0.0.1"),
                                  QString::number(whoisServer.port()), QStringLiteral("No match for"),
-                                 QStringLiteral("Expiration Date: "), QString()}};
+                                 QStringLiteral("Expiration Date: "), QString(), {}, {}, {}}};
     f.settings.whois_after_reg = false;
     f.settings.warm_connections = warmConnections;
     StubWhoisServer::Script deleted = StubWhoisServer::reply("No match for \"A.COM\".\r\n");
@@ -136,7 +136,7 @@ class TestWarmConnections : public QObject {
     whoisServer.setScript(QStringLiteral("a.com"), deleted);
     settings.whois_servers = {{QStringLiteral(".com"), QStringLiteral("127.0.0.1"),
                                QString::number(whoisServer.port()), QStringLiteral("No match for"),
-                               QStringLiteral("Expiration Date: "), QString()}};
+                               QStringLiteral("Expiration Date: "), QString(), {}, {}, {}}};
     settings.whois_after_reg = false;
     settings.warm_connections = 2;
     MainWindow window{prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini"))};

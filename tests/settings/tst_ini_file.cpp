@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "codecs/Charsets.h"
 #include "settings/IniFile.h"
@@ -27,6 +28,12 @@ void writeAll(const QString& path, const QByteArray& data) {
   QFile f(path);
   QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
   QCOMPARE(f.write(data), data.size());
+}
+
+// The permission bits of a file, -1 when it does not exist.
+int mode(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 }  // namespace
@@ -190,6 +197,36 @@ class TestIniFile : public QObject {
     QCOMPARE(readAll(path()), QByteArray("[option]\r\nk=v\r\n"));
     ini.INIFileName = dir_.filePath("no/such/folder/zembrin.ini");
     QVERIFY(!ini.createIfMissing());
+  }
+
+  // The file may come to hold secrets: one this class creates is its owner's
+  // alone, whatever the umask lets through; one it replaces keeps its mode.
+  void fileModes_data() {
+    QTest::addColumn<int>("existing");  // -1: no file yet
+    QTest::addColumn<bool>("createFirst");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("created empty") << -1 << true << 0600;
+    QTest::newRow("created by a write") << -1 << false << 0600;
+    QTest::newRow("replaced: 0644 kept") << 0644 << false << 0644;
+    QTest::newRow("replaced: 0640 kept") << 0640 << false << 0640;
+  }
+  void fileModes() {
+    QFETCH(int, existing);
+    QFETCH(bool, createFirst);
+    const mode_t oldMask = ::umask(022);
+    if (existing >= 0) {
+      writeAll(path(), "[option]\r\nk=v\r\n");
+      QVERIFY(::chmod(QFile::encodeName(path()).constData(), mode_t(existing)) == 0);
+    }
+    classIniFile ini;
+    ini.INIFileName = path();
+    const bool created = !createFirst || ini.createIfMissing();
+    const bool written = ini.WriteIniKey("option", "k", "w");
+    ::umask(oldMask);
+    QVERIFY(created);
+    QVERIFY2(written, qPrintable(ini.errorString()));
+    QCOMPARE(readAll(path()), QByteArray("[option]\r\nk=w\r\n"));
+    QTEST(mode(path()), "expected");
   }
 
   // A path that cannot be read or written: reads give the empty text, writes

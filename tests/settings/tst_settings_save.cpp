@@ -9,6 +9,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "settings/SettingsStore.h"
 #include "settings_fixture.h"
@@ -39,6 +40,8 @@ const QString M4 = QStringLiteral("请填写Whois服务器内容！");
 const QString M5 = QStringLiteral("Whois服务器内容有误，请检查！");
 const QString MPORT = QStringLiteral("Whois服务器端口有误，请检查！");
 const QString MLONG = QStringLiteral("Whois服务器内容过长，每行不能超过1023字节，请检查！");
+const QString MMARK = QStringLiteral("Whois服务器已删除特征不能为空，请检查！");
+const QString MRATE = QStringLiteral("Whois服务器查询频率有误，请检查！");
 
 // Settings as they were before the save, distinct from every default.
 Settings before() {
@@ -157,9 +160,23 @@ class TestSettingsSave : public QObject {
           option(QStringList{"whois_no=0", "whois_server_1=" + L1, "whois_server_2=" + L2} +
                  written("000", def)),
           "YYY", "0,5,0", {OLD});
-    saved("pieces after the sixth kept in the line", QByteArray(), "000", def, L2 + "|||x",
-          option(written("000", def) + QStringList{"whois_server_1=" + L2 + "|||x", "whois_no=1"}), "YYY",
-          "0,5,0", {L2});
+    saved("pieces after the ninth kept in the line", QByteArray(), "000", def, L2 + "|||20|||4|||busy|||x",
+          option(written("000", def) + QStringList{"whois_server_1=" + L2 + "|||20|||4|||busy|||x", "whois_no=1"}),
+          "YYY", "0,5,0", {L2});
+    {
+      // Rate and parallel: positive numbers, or a rate of 0 (one at a time);
+      // both may be left out, also when a ninth field follows.
+      const QString rated = L1 + "|||0.5|||1", zero = L2 + "|||0|||", ninth = L3 + "|||||||||频率过快";
+      saved("rate and parallel", QByteArray(), "000", def, rated + CRLF + zero + CRLF + ninth,
+            option(written("000", def) + QStringList{"whois_server_1=" + rated, "whois_server_2=" + zero,
+                                                     "whois_server_3=" + ninth, "whois_no=3"}),
+            "YYY", "0,5,0", {L1, L2, L3});
+      // RDAP rows use neither the port nor the markers.
+      const QString rdap = ".com|||https://rdap.verisign.com/com/v1/" + QString(15, u'|') + "20|||4";
+      saved("RDAP row without port and markers", QByteArray(), "000", def, rdap,
+            option(written("000", def) + QStringList{"whois_server_1=" + rdap, "whois_no=1"}), "YYY",
+            "0,5,0", {".com|||https://rdap.verisign.com/com/v1/" + QString(12, u'|')});
+    }
     {
       const QString a = ".a|||h|||0|||x|||y|||", b = ".b|||h|||65535|||x|||y|||";
       saved("ports 0 and 65535", QByteArray(), "000", def, a + CRLF + b,
@@ -199,6 +216,16 @@ class TestSettingsSave : public QObject {
     refused("port negative", def, ".com|||h|||-1|||x|||y|||", MPORT);
     refused("port empty", def, ".com|||h||||||x|||y|||", MPORT);
     refused("port with a sign", def, ".com|||h|||+43|||x|||y|||", MPORT);
+    refused("port with a tab", def, ".com|||h|||\t43|||x|||y|||", MPORT);
+    refused("empty deleted marker", def, L1 + CRLF + ".net|||h|||43||||||y|||", MMARK);
+    refused("deleted marker of spaces", def, ".net|||h|||43|||   |||y|||", MMARK);
+    refused("bad ports are found before empty markers", def, ".a|||h||||||||||||\r\n.b|||h|||x|||m|||e|||", MPORT);
+    refused("rate not a number", def, L1 + "|||fast|||4", MRATE);
+    refused("rate negative", def, L1 + "|||-1|||4", MRATE);
+    refused("parallel 0", def, L1 + "|||20|||0", MRATE);
+    refused("parallel a fraction", def, L1 + "|||20|||1.5", MRATE);
+    refused("rate without parallel", def, L1 + "|||20", MRATE);
+    refused("parallel without rate", def, L1 + "||||||4", MRATE);
   }
   void save() {
     QFETCH(QByteArray, file);
@@ -326,6 +353,28 @@ class TestSettingsSave : public QObject {
                           shown.timed_lead_ms, shown.time_server}),
              boxes);
     QCOMPARE(loaded.problems, QStringList());
+  }
+
+  // A first start creates the settings file and the first save fills it;
+  // with the usual umask it stays its owner's alone.
+  void firstStartThenSaveLeavesTheFileOwnerOnly() {
+    const mode_t oldMask = ::umask(022);
+    Settings settings;
+    SettingsDialogState dialog;
+    loadSettings(path(), settings, dialog);
+    struct stat created {};
+    const bool exists = ::stat(QFile::encodeName(path()).constData(), &created) == 0;
+    dialog.whois_server = L1;
+    ScriptedPrompter prompter;
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    ::umask(oldMask);
+    QVERIFY(exists);
+    QCOMPARE(int(created.st_mode & 07777), 0600);
+    QVERIFY(ok);
+    QVERIFY(readFile(path()).contains(gb("whois_server_1=" + L1)));
+    struct stat saved {};
+    QCOMPARE(::stat(QFile::encodeName(path()).constData(), &saved), 0);
+    QCOMPARE(int(saved.st_mode & 07777), 0600);
   }
 
   // The log file and webhook keys: written when set or when the file had
@@ -457,22 +506,63 @@ class TestSettingsSave : public QObject {
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QStringList>("optional");  // rate, parallel, limited text
+    const QStringList none{"", "", ""};
     QTest::newRow("six, the last empty") << "a|||b|||c|||d|||e|||" << true
-                                         << QStringList{"a", "b", "c", "d", "e", ""};
+                                         << QStringList{"a", "b", "c", "d", "e", ""} << none;
     QTest::newRow("seven") << " a |||b|||c|||d|||e|||f|||g" << true
-                           << QStringList{" a ", "b", "c", "d", "e", "f"};
-    QTest::newRow("five") << "a|||b|||c|||d|||e" << false << QStringList{"", "", "", "", "", ""};
-    QTest::newRow("empty") << "" << false << QStringList{"", "", "", "", "", ""};
+                           << QStringList{" a ", "b", "c", "d", "e", "f"} << QStringList{"g", "", ""};
+    QTest::newRow("ten") << "a|||b|||c|||d|||e|||f|||20|||4|||busy|||x" << true
+                         << QStringList{"a", "b", "c", "d", "e", "f"} << QStringList{"20", "4", "busy"};
+    QTest::newRow("five") << "a|||b|||c|||d|||e" << false << QStringList{"", "", "", "", "", ""} << none;
+    QTest::newRow("empty") << "" << false << QStringList{"", "", "", "", "", ""} << none;
   }
   void rowFromLine() {
     QFETCH(QString, line);
     QFETCH(bool, ok);
     QFETCH(QStringList, fields);
+    QFETCH(QStringList, optional);
     bool got = !ok;
     const ServerRow r = serverRowFromLine(line, &got);
     QCOMPARE(got, ok);
     QCOMPARE((QStringList{r.suffixes, r.server, r.port, r.deleted_mark, r.expiry_head, r.expiry_tail}),
              fields);
+    QCOMPARE((QStringList{r.rate, r.parallel, r.limited_mark}), optional);
+  }
+
+  // One rule for the rate fields, read the same by the save and the monitor.
+  void queryPace_data() {
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("parallel");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<double>("perSecond");  // 0: one at a time
+    QTest::addColumn<int>("inFlight");
+    QTest::newRow("absent") << "" << "" << true << 0.0 << 1;
+    QTest::newRow("rate 0") << "0" << "" << true << 0.0 << 1;
+    QTest::newRow("rate 0.0, parallel 8") << "0.0" << "8" << true << 0.0 << 1;
+    QTest::newRow("20 / 4") << "20" << "4" << true << 20.0 << 4;
+    QTest::newRow("spaces") << " 2.5 " << " 3 " << true << 2.5 << 3;
+    QTest::newRow("half") << ".5" << "1" << true << 0.5 << 1;
+    QTest::newRow("sign") << "+20" << "4" << false << 0.0 << 1;
+    QTest::newRow("exponent") << "1e3" << "4" << false << 0.0 << 1;
+    QTest::newRow("parallel too large") << "20" << "99999999999" << false << 0.0 << 1;
+    QTest::newRow("parallel negative") << "20" << "-4" << false << 0.0 << 1;
+    QTest::newRow("rate 0, parallel 0") << "0" << "0" << false << 0.0 << 1;
+  }
+  void queryPace() {
+    QFETCH(QString, rate);
+    QFETCH(QString, parallel);
+    QFETCH(bool, valid);
+    QFETCH(double, perSecond);
+    QFETCH(int, inFlight);
+    ServerRow r = row(L1);
+    r.rate = rate;
+    r.parallel = parallel;
+    const whois::QueryPace p = whois::queryPace(r);
+    QCOMPARE(p.valid, valid);
+    QCOMPARE(p.rate, perSecond);
+    QCOMPARE(p.parallel, inFlight);
+    QCOMPARE(p.isParallel(), perSecond > 0);
   }
 
   // The real dialog, offscreen: edits reach the state at once, survive a
@@ -490,7 +580,8 @@ class TestSettingsSave : public QObject {
     for (const QLabel* l : dlg.findChildren<QLabel*>()) texts << l->text();
     for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>()) texts << b->text();
     for (const char* t : {"Whois服务器设置，可多行，多个域名用,分隔",
-                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征",
+                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"
+                          "[|||每秒查询数|||同时查询数]",
                           "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志",
                           "注册后是否继续 whois 查询", "间隔", "预热连接数", "预热间隔", "预热地址",
                           "时间服务器", "定时提前", "毫秒", "保 存", "退 出"})

@@ -20,6 +20,12 @@ void serve(StubWhoisServer* stub, QTcpSocket* socket) {
   const int connection = stub->nextConnection();
   auto buffer = std::make_shared<QByteArray>();
   auto answered = std::make_shared<bool>(false);
+  auto serving = std::make_shared<bool>(false);
+  auto done = [stub, serving] {
+    if (*serving) stub->setBusy(-1);
+    *serving = false;
+  };
+  QObject::connect(socket, &QTcpSocket::disconnected, socket, done);
   QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
   QObject::connect(socket, &QTcpSocket::readyRead, socket, [=] {
     buffer->append(socket->readAll());
@@ -35,6 +41,8 @@ void serve(StubWhoisServer* stub, QTcpSocket* socket) {
     q.arrivalNs = StubWhoisServer::monotonicNs();
     q.connection = connection;
     const int index = stub->record(q);
+    *serving = true;
+    stub->setBusy(+1);
     const StubWhoisServer::Script script = stub->scriptFor(q.domain);
 
     auto fill = [socket, stub] {
@@ -67,6 +75,7 @@ void serve(StubWhoisServer* stub, QTcpSocket* socket) {
         QObject::connect(socket, &QTcpSocket::bytesWritten, socket, fill);
         fill();
       } else if (script.closeAfter) {
+        done();
         socket->disconnectFromHost();
       }
     };
@@ -186,6 +195,22 @@ void StubWhoisServer::noteSent(int queryIndex, qint64 ns) {
 void StubWhoisServer::addSent(qint64 n) {
   QMutexLocker lock(&mutex_);
   sent_ += n;
+}
+
+void StubWhoisServer::setBusy(int delta) {
+  QMutexLocker lock(&mutex_);
+  busy_ += delta;
+  maxBusy_ = std::max(maxBusy_, busy_);
+}
+
+int StubWhoisServer::maxBusy() const {
+  QMutexLocker lock(&mutex_);
+  return maxBusy_;
+}
+
+int StubWhoisServer::busy() const {
+  QMutexLocker lock(&mutex_);
+  return busy_;
 }
 
 int StubWhoisServer::nextConnection() {

@@ -55,6 +55,10 @@ class StubWhoisServer {
   int queryCount() const;
   int connectionCount() const;
   qint64 bytesSent() const;  // total, over all connections
+  // Queries being served at once: from the query line's arrival until the
+  // server closed or the client left. The most there ever were, and now.
+  int maxBusy() const;
+  int busy() const;
 
   static qint64 monotonicNs();
 
@@ -64,6 +68,7 @@ class StubWhoisServer {
   void noteSent(int queryIndex, qint64 ns);
   void addSent(qint64 n);
   int nextConnection();
+  void setBusy(int delta);
 
  private:
   QObject* anchor_ = nullptr;  // lives in the server's thread
@@ -75,5 +80,7 @@ class StubWhoisServer {
   QList<Query> queries_;
   int connections_ = 0;
   qint64 sent_ = 0;
+  int busy_ = 0;
+  int maxBusy_ = 0;
   quint16 port_ = 0;
 };

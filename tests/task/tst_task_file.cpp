@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QtTest>
 
@@ -106,7 +107,11 @@ class TestTaskFile : public QObject {
   void loadRules();
   void loadQuestionAndDialog_data();
   void loadQuestionAndDialog();
-  void hugeFileLoadsWhatItCan();
+  void fileModes_data();
+  void fileModes();
+  void millionDomainListLoadsWhole();
+  void oversizedFileRefused_data();
+  void oversizedFileRefused();
   void checkBoxSetBeforeFlag_data();
   void checkBoxSetBeforeFlag();
 
@@ -407,21 +412,89 @@ void TestTaskFile::loadQuestionAndDialog() {
   QCOMPARE(f.view.text(Ctl::common1), loaded ? QString() : QString("old\r\n"));
 }
 
-void TestTaskFile::hugeFileLoadsWhatItCan() {
+void TestTaskFile::fileModes_data() {
+  QTest::addColumn<int>("existing");  // -1: a new file
+  QTest::addColumn<int>("expected");
+  QTest::newRow("new file: owner only") << -1 << 0600;
+  QTest::newRow("over a 0644 file: kept") << 0644 << 0644;
+  QTest::newRow("over a 0660 file: kept") << 0660 << 0660;
+}
+
+// A task file holds the registrar's password and API key.
+void TestTaskFile::fileModes() {
+  QFETCH(int, existing);
+  TaskFixture f;
+  setFields(f, kFullTask);
+  const QString path = f.dir.filePath("task.txt");
+  if (existing >= 0) {
+    QVERIFY(writeBytes(path, "old"));
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(existing)) == 0);
+  }
+  f.prompter.saveNames << path;
+  const mode_t oldMask = ::umask(022);
+  f.w.save_info_Click();
+  ::umask(oldMask);
+  QCOMPARE(f.prompter.messages(), QStringList{"保存完成！"});
+  QVERIFY(readAll(path).startsWith("[config_begin]\r\n"));
+  struct stat st {};
+  QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+  QTEST(int(st.st_mode & 07777), "expected");
+}
+
+// Drop lists of a million domains (23 MB) are real: every line loads, and so
+// does a section after them.
+void TestTaskFile::millionDomainListLoadsWhole() {
+  TaskFixture f;
+  const QString path = f.dir.filePath("drops.txt");
+  const int count = 1000000;
+  QByteArray bytes = "[config_begin]\r\ndomain_var===domain\r\n[config_end]\r\n[dyn1_begin]\r\n";
+  bytes.reserve(24 * count);
+  for (int i = 0; i < count; ++i)
+    bytes += "domain===d" + QByteArray::number(1000000 + i) + ".com\r\n";
+  bytes += "[dyn1_end]\r\n[dyn2_begin]\r\nq===after\r\n[dyn2_end]\r\n";
+  QVERIFY(bytes.size() > 23 * 1000 * 1000);
+  QVERIFY(writeBytes(path, bytes));
+  f.prompter.answers << true;
+  f.prompter.openNames << path;
+  f.w.load_info_Click();
+  QCOMPARE(f.prompter.messages(), QStringList{"载入完成！"});
+  const QString dyn1 = f.view.text(Ctl::dyn1);
+  QCOMPARE(dyn1.count(QStringLiteral("\r\n")), count);
+  QVERIFY(dyn1.startsWith(QStringLiteral("domain===d1000000.com\r\n")));
+  QVERIFY(dyn1.endsWith(QStringLiteral("\r\ndomain===d1999999.com\r\n")));
+  QCOMPARE(f.view.text(Ctl::dyn2), QStringLiteral("q===after\r\n"));
+}
+
+void TestTaskFile::oversizedFileRefused_data() {
+  QTest::addColumn<qint64>("size");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("one byte over 256 MB") << qint64(256) * 1024 * 1024 + 1 << "256.0";
+  QTest::newRow("300 MB") << qint64(300) * 1024 * 1024 << "300.0";
+}
+
+// Beyond the limit nothing is read: a clear message naming the file and its
+// size, and the window as it was.
+void TestTaskFile::oversizedFileRefused() {
+  QFETCH(qint64, size);
+  QFETCH(QString, shown);
   TaskFixture f;
   const QString path = f.dir.filePath("huge.txt");
-  QByteArray bytes = "[config_begin]\r\ndomain_var===big\r\n[config_end]\r\n[common_begin]\r\n";
-  const QByteArray line = QByteArray(98, 'x') + "\r\n";
-  while (bytes.size() < 20 * 1024 * 1024) bytes += line;
-  QVERIFY(writeBytes(path, bytes));
-  QString error;
-  QVERIFY2(readTaskFile(f.w, path, &error), qPrintable(error));
-  QCOMPARE(f.view.text(Ctl::domain_var), QString("big"));
-  const QString common = f.view.text(Ctl::common1);
-  QVERIFY(common.size() > 1024 * 1024);
-  QVERIFY(common.size() < bytes.size());
-  QVERIFY(common.startsWith(QString(line)));
-  QVERIFY(common.endsWith(QString(line)));  // whole lines only
+  {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[config_begin]\r\ndomain_var===big\r\n[config_end]\r\n");
+    QVERIFY(file.resize(size));  // sparse: no disk space taken
+  }
+  f.view.setText(Ctl::domain_var, "old");
+  f.view.setText(Ctl::dyn1, "d===old.com\r\n");
+  f.prompter.answers << true;
+  f.prompter.openNames << path;
+  f.w.load_info_Click();
+  QCOMPARE(f.prompter.messages(),
+           QStringList{QStringLiteral("载入失败！任务文件 %1 大小为 %2 MB，超过 256 MB 的上限，未载入任何内容。")
+                           .arg(path, shown)});
+  QCOMPARE(f.view.text(Ctl::domain_var), QString("old"));
+  QCOMPARE(f.view.text(Ctl::dyn1), QString("d===old.com\r\n"));
 }
 
 namespace {

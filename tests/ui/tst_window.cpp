@@ -21,6 +21,11 @@
 #include "ui/App.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
+#include "support/StubHttpServer.h"
+#include "support/StubWhoisServer.h"
+#include "whois/WatchTableModel.h"
+#include <QTabWidget>
+#include <QTableView>
 
 namespace {
 
@@ -598,7 +603,7 @@ class WindowTest : public QObject {
   }
 
   // Renders the window as the user sees it; with ZEMBRIN_SCREENSHOT set, the
-  // picture is saved there (docs/window.png is made this way under Xvfb).
+  // picture is saved there.
   void windowRenders() {
     Started s;
     const QImage shot = s.win().grab().toImage();
@@ -611,6 +616,76 @@ class WindowTest : public QObject {
     QVERIFY(shot.pixelColor(r.center()).lightness() > 180);
     const QByteArray target = qgetenv("ZEMBRIN_SCREENSHOT");
     if (!target.isEmpty()) QVERIFY(shot.save(QString::fromLocal8Bit(target)));
+  }
+
+  // A WHOIS catch in the window: while it runs, its domains stand in the
+  // watch table on the tab beside the log boxes, with their states, and the
+  // log boxes fill as before. With ZEMBRIN_WATCH_SCREENSHOT set, the window
+  // is saved there mid-run with the table showing (docs/window.png).
+  void watchTableShowsARun() {
+    Started s;
+    StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+    StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+    QVERIFY(registrar.listen() && whois.listen());
+    StubHttpServer::Reply ok;
+    ok.body = "{\"code\":0,\"msg\":\"ok\"}";
+    registrar.setReply(ok);
+    const QStringList domains = {"zembrin.com", "example-shop.com", "tea-house.com", "dragonfly.com",
+                                 "cloud-nine.com", "bluefish.com", "lantern.com", "mooncake.com",
+                                 "panda-mail.com", "silkroad.com"};
+    for (int i = 0; i < domains.size(); ++i) {
+      const QDate expiry = QDate::currentDate().addDays(i % 3 == 0 ? 400 : 10 + 7 * i);
+      StubWhoisServer::Script reply = StubWhoisServer::reply(
+          ("Domain Name: " + domains[i].toUpper() + "\r\nExpiration Date: " +
+           expiry.toString(Qt::ISODate) + "T04:00:00Z\r\n").toUtf8());
+      reply.delayMs = 40 + 15 * i;
+      whois.setScript(domains[i], reply);
+    }
+    whois.setScript("lantern.com", StubWhoisServer::reply("No match for \"LANTERN.COM\".\r\n"));
+    whois.setScript("panda-mail.com", StubWhoisServer::reply("Query rate limit exceeded\r\n"));
+    ServerRow row{".com", "127.0.0.1", QString::number(whois.port()), "No match for",
+                  "Expiration Date: ", "", "20", "4", ""};
+    s.program->settings.whois_servers = {row};
+    s.program->settings.whois_after_reg = false;
+    TaskView& v = s.task().view;
+    s.task().removeHint(Ctl::txt_api_url);
+    v.setText(Ctl::txt_api_url, registrar.url("/api/register"));
+    v.setText(Ctl::common1, "username===demo\r\napikey===k-3f9a");
+    QStringList lines;
+    for (const QString& d : domains) lines << "domain===" + d + "|||period===1";
+    v.setText(Ctl::dyn1, lines.join("\r\n"));
+    v.setText(Ctl::domain_var, "domain");
+    v.setIndex(Ctl::radio_post_type, 1);
+
+    auto* tabs = s.get<QTabWidget>("run_tabs");
+    auto* table = s.get<QTableView>("whois_watch");
+    QVERIFY(tabs && table);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("发送/返回信息"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Whois监视"));
+    QStringList shownStates;
+    QTimer::singleShot(1200, [&] {
+      tabs->setCurrentIndex(1);
+      QTRY_VERIFY(table->isVisible());
+      QTest::qWait(2 * WatchTableModel::kRefreshMs);
+      QAbstractItemModel* m = table->model();
+      for (int r = 0; r < m->rowCount(); ++r) shownStates << m->index(r, WatchTableModel::State).data().toString();
+      const QByteArray target = qgetenv("ZEMBRIN_WATCH_SCREENSHOT");
+      if (!target.isEmpty()) s.win().grab().save(QString::fromLocal8Bit(target));
+      s.task().regstop_Click();
+    });
+    s.task().regstart_Click();
+    QCOMPARE(table->model()->rowCount(), domains.size());
+    QVERIFY2(shownStates.contains(WatchTableModel::stateText(whois::WatchState::Registering)),
+             qPrintable(shownStates.join(u',')));
+    QVERIFY(shownStates.contains(WatchTableModel::stateText(whois::WatchState::GivenUp)));
+    QVERIFY(shownStates.contains(WatchTableModel::stateText(whois::WatchState::Limited)));
+    int registrations = 0;  // warm-ups to the registrar do not count
+    for (const StubHttpServer::Request& r : registrar.requests())
+      registrations += r.method != "HEAD" && r.target.startsWith("/api/register");
+    QCOMPARE(registrations, 1);
+    // The log boxes got their lines, the table did not take their place.
+    QVERIFY(s.task().view.text(Ctl::regresult).contains(QStringLiteral(" 域名 lantern.com 已删除，开始抢注！")));
+    QVERIFY(s.task().view.text(Ctl::regsend).contains(QStringLiteral("Sending Whois data: zembrin.com")));
   }
 };
 

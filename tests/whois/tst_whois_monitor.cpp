@@ -75,7 +75,7 @@ struct Catch {
 
   ServerRow serverRow(const QString& suffixes, const QString& mark = kDeletedMark) const {
     return {suffixes, QStringLiteral("127.0.0.1"), QString::number(whoisServer.port()), mark, kHead,
-            QString()};
+            QString(), {}, {}, {}};
   }
 
   // Starts the monitor as the catch button does and returns when it has

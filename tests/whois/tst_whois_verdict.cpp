@@ -2,7 +2,11 @@
 // verdict rules on everything received for one query.
 #include <QtTest>
 
+#include <QRandomGenerator>
+
+#include "codecs/Charsets.h"
 #include "whois/Monitor.h"
+#include "whois/Rdap.h"
 #include "whois/Verdict.h"
 
 using whois::Expiry;
@@ -16,6 +20,15 @@ class WhoisVerdictTest : public QObject {
   void readReply();
   void ports_data();
   void ports();
+  void limited_data();
+  void limited();
+  void readInPieces_data();
+  void readInPieces();
+  void decoderInPieces();
+  void rdap_data();
+  void rdap();
+  void retryAfter_data();
+  void retryAfter();
 };
 
 void WhoisVerdictTest::dates_data() {
@@ -131,9 +144,11 @@ void WhoisVerdictTest::readReply_data() {
                                 << int(Expiry::CutFailed) << "";
   QTest::newRow("tail right after the head") << head + "T\n" << false << mark << "T" << false
                                              << int(Expiry::Unclear) << "";
-  // An empty deleted marker occurs in every text.
-  QTest::newRow("empty deleted marker") << "anything\r\n" << false << "" << none << true
+  // An empty deleted marker would occur in every text: it never reports deleted.
+  QTest::newRow("empty deleted marker") << "anything\r\n" << false << "" << none << false
                                         << int(Expiry::None) << "";
+  QTest::newRow("deleted marker of spaces") << "any thing\r\n" << false << "  " << none << false
+                                            << int(Expiry::None) << "";
   QTest::newRow("neither marker") << "% rate limit exceeded\r\n" << true << mark << none << false
                                   << int(Expiry::None) << "";
 }
@@ -146,7 +161,7 @@ void WhoisVerdictTest::readReply() {
   QFETCH(bool, deleted);
   QFETCH(int, expiry);
   QFETCH(QString, dateText);
-  const whois::Markers markers{deletedMark, QStringLiteral("Expiration Date: "), tail};
+  const whois::Markers markers{deletedMark, QStringLiteral("Expiration Date: "), tail, {}};
   const whois::Reading r = whois::readReply(reply, complete, markers, kToday);
   QCOMPARE(r.deleted, deleted);
   QCOMPARE(int(r.expiry), expiry);
@@ -165,12 +180,192 @@ void WhoisVerdictTest::ports_data() {
   QTest::newRow("fraction") << "43.5" << -1;
   QTest::newRow("empty") << "" << -1;
   QTest::newRow("words") << "whois" << -1;
+  // One rule with the settings save: digits only.
+  QTest::newRow("sign") << "+43" << -1;
+  QTest::newRow("tab") << "\t43" << -1;
+  QTest::newRow("six digits") << "000043" << -1;
 }
 
 void WhoisVerdictTest::ports() {
   QFETCH(QString, field);
   QFETCH(int, port);
   QCOMPARE(whois::portNumber(field), port);
+}
+
+void WhoisVerdictTest::limited_data() {
+  QTest::addColumn<QString>("reply");
+  QTest::addColumn<QString>("ownText");  // field 9
+  QTest::addColumn<bool>("limited");
+  const QString mark = QStringLiteral("No match for");
+  QTest::newRow("WHOIS LIMIT EXCEEDED") << "WHOIS LIMIT EXCEEDED - see www.example/limits\r\n" << ""
+                                        << true;
+  QTest::newRow("Rate limit exceeded") << "% Rate limit exceeded\r\n" << "" << true;
+  QTest::newRow("query frequency") << "The query frequency too fast, Query rate exceeded\r\n" << ""
+                                   << true;
+  QTest::newRow("Chinese") << "查询频率过快，请稍后再试\r\n" << "" << true;
+  QTest::newRow("too many, mixed case") << "ToO MaNy requests\r\n" << "" << true;
+  // A limited reply is no answer, whatever markers it holds.
+  QTest::newRow("with the deleted marker") << mark + " \"A.COM\". Please slow down.\r\n" << "" << true;
+  QTest::newRow("with an expiry date") << "Expiration Date: 2040-01-01\r\nquota used up\r\n" << ""
+                                       << true;
+  QTest::newRow("own text") << "Access denied: you are banned\r\n" << "BANNED" << true;
+  QTest::newRow("own text blank: ignored") << "Access denied\r\n" << " " << false;
+  QTest::newRow("a plain deletion") << mark + " \"A.COM\".\r\n" << "" << false;
+  QTest::newRow("a plain expiry") << "Expiration Date: 2040-01-01\r\n" << "" << false;
+}
+
+void WhoisVerdictTest::limited() {
+  QFETCH(QString, reply);
+  QFETCH(QString, ownText);
+  QFETCH(bool, limited);
+  const whois::Markers markers{QStringLiteral("No match for"), QStringLiteral("Expiration Date: "),
+                               QString(), ownText};
+  const whois::Reading r = whois::readReply(reply, true, markers, kToday);
+  QCOMPARE(r.limited, limited);
+  if (limited) {
+    QVERIFY(!r.deleted);
+    QCOMPARE(int(r.expiry), int(Expiry::None));
+  }
+}
+
+// However a reply is cut up, the reader ends with what the whole reply
+// gives, and says "deleted" at the very piece that completes the marker.
+void WhoisVerdictTest::readInPieces_data() {
+  QTest::addColumn<QString>("reply");
+  QTest::addColumn<QString>("tail");
+  const QString filler = QStringLiteral("Registrar: 中国万网 (HiChina)\r\nStatus: ok\r\n").repeated(20);
+  QTest::newRow("deleted after filler") << filler + "No match for \"A.COM\".\r\n" << "";
+  QTest::newRow("expiry with tail") << filler + "Expiration Date: 2011-05-08T00:00:00Z\r\n" << "T";
+  QTest::newRow("expiry last, no LF") << filler + "Expiration Date: 2011-08-01" << "";
+  QTest::newRow("both") << "No match for A.COM\r\n" + filler + "Expiration Date: 2012-01-01\r\n" << "";
+  QTest::newRow("limited at the end") << filler + "No match for A.COM\r\nRate Limit Exceeded" << "";
+  QTest::newRow("cut fails") << filler + "Expiration Date: 2011-01-08\r\n" << "UTC";
+  QTest::newRow("nothing") << filler << "";
+}
+
+void WhoisVerdictTest::readInPieces() {
+  QFETCH(QString, reply);
+  QFETCH(QString, tail);
+  const whois::Markers m{QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), tail,
+                         QString()};
+  const QByteArray bytes = charsets::toGb18030(reply);
+  const qsizetype markerEnd = bytes.indexOf("No match for") < 0
+                                  ? -1
+                                  : bytes.indexOf("No match for") + qsizetype(strlen("No match for"));
+  for (const bool complete : {false, true}) {
+    const whois::Reading whole = whois::readReply(reply, complete, m, kToday);
+    for (const qsizetype size : {1, 2, 3, 7, 512}) {
+      whois::ReplyReader reader(m);
+      whois::Reading r;
+      for (qsizetype at = 0; at < bytes.size(); at += size) {
+        reader.append(bytes.mid(at, size));
+        const bool last = at + size >= bytes.size();
+        r = reader.read(complete && last, kToday);
+        if (markerEnd >= 0 && !r.limited)
+          QCOMPARE(r.deleted, at + size >= markerEnd);
+      }
+      QCOMPARE(reader.text(), reply);
+      QCOMPARE(r.limited, whole.limited);
+      QCOMPARE(r.deleted, whole.deleted);
+      QCOMPARE(int(r.expiry), int(whole.expiry));
+      QCOMPARE(r.dateText, whole.dateText);
+      QCOMPARE(r.expiryDate, whole.expiryDate);
+    }
+  }
+}
+
+// GB18030 cut anywhere, invalid bytes included, decodes as the whole does.
+void WhoisVerdictTest::decoderInPieces() {
+  QRandomGenerator random(20261211);
+  const QByteArray text = charsets::toGb18030(QStringLiteral("到期时间: 2030年 €𠀀 ok\r\n"));
+  for (int round = 0; round < 200; ++round) {
+    QByteArray bytes;
+    while (bytes.size() < 60) {
+      if (random.bounded(4) == 0)
+        bytes += char(random.bounded(256));  // noise: lone lead bytes, invalid trails
+      else
+        bytes += text.mid(random.bounded(int(text.size())), 4);
+    }
+    charsets::Gb18030Decoder decoder;
+    QString pieces;
+    for (qsizetype at = 0; at < bytes.size();) {
+      const qsizetype n = 1 + random.bounded(5);
+      pieces += decoder.decode(bytes.mid(at, n));
+      at += n;
+    }
+    pieces += decoder.finish();
+    QCOMPARE(pieces, charsets::fromGb18030(bytes));
+  }
+}
+
+void WhoisVerdictTest::rdap_data() {
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QByteArray>("body");
+  QTest::addColumn<bool>("truncated");
+  QTest::addColumn<int>("verdict");
+  QTest::addColumn<QDate>("expiry");
+  using V = whois::RdapVerdict;
+  auto domain = [](const QByteArray& expiry, const QByteArray& status = "[\"active\"]") {
+    return "{\"objectClassName\":\"domain\",\"ldhName\":\"A.COM\",\"status\":" + status +
+           ",\"events\":[{\"eventAction\":\"registration\",\"eventDate\":\"1999-01-01T00:00:00Z\"},"
+           "{\"eventAction\":\"expiration\",\"eventDate\":\"" + expiry + "\"}]}";
+  };
+  const QByteArray far = kToday.addDays(151).toString(Qt::ISODate).toLatin1() + "T04:00:00Z";
+  const QByteArray near = kToday.addDays(150).toString(Qt::ISODate).toLatin1() + "T23:59:59Z";
+  QTest::newRow("404") << 404 << QByteArray("{\"errorCode\":404}") << false << int(V::Deleted) << QDate();
+  QTest::newRow("200 far") << 200 << domain(far) << false << int(V::Registered) << kToday.addDays(151);
+  QTest::newRow("200 near") << 200 << domain(near) << false << int(V::NotDeleted) << kToday.addDays(150);
+  QTest::newRow("200 far but pending delete")
+      << 200 << domain(far, "[\"pending delete\",\"inactive\"]") << false << int(V::NotDeleted)
+      << kToday.addDays(151);
+  QTest::newRow("200 redemption, no dates")
+      << 200 << QByteArray("{\"status\":[\"Redemption Period\"]}") << false << int(V::NotDeleted)
+      << QDate();
+  QTest::newRow("200 without expiration") << 200 << QByteArray("{\"events\":[]}") << false
+                                          << int(V::Unclear) << QDate();
+  QTest::newRow("200 date that does not parse") << 200 << domain("soon") << false << int(V::Unclear)
+                                                << QDate();
+  QTest::newRow("200 not JSON") << 200 << QByteArray("<html>hello</html>") << false
+                                << int(V::Unclear) << QDate();
+  QTest::newRow("200 JSON array") << 200 << QByteArray("[1,2]") << false << int(V::Unclear) << QDate();
+  QTest::newRow("200 cut at the cap") << 200 << domain(far) << true << int(V::Unclear) << QDate();
+  QTest::newRow("200 events not an array") << 200 << QByteArray("{\"events\":\"x\"}") << false
+                                           << int(V::Unclear) << QDate();
+  QTest::newRow("429") << 429 << QByteArray() << false << int(V::Limited) << QDate();
+  QTest::newRow("503") << 503 << QByteArray() << false << int(V::Limited) << QDate();
+  QTest::newRow("403") << 403 << QByteArray() << false << int(V::Unclear) << QDate();
+  QTest::newRow("no answer") << 0 << QByteArray() << false << int(V::NoAnswer) << QDate();
+}
+
+void WhoisVerdictTest::rdap() {
+  QFETCH(int, status);
+  QFETCH(QByteArray, body);
+  QFETCH(bool, truncated);
+  QFETCH(int, verdict);
+  QFETCH(QDate, expiry);
+  const whois::RdapReading r =
+      whois::readRdap(status, body, truncated, QByteArray(), kToday, QDateTime::currentDateTimeUtc());
+  QCOMPARE(int(r.verdict), verdict);
+  QCOMPARE(r.expiry, expiry);
+}
+
+void WhoisVerdictTest::retryAfter_data() {
+  QTest::addColumn<QByteArray>("header");
+  QTest::addColumn<qint64>("ms");
+  QTest::newRow("seconds") << QByteArray("120") << qint64(120000);
+  QTest::newRow("zero") << QByteArray("0") << qint64(0);
+  QTest::newRow("HTTP date") << QByteArray("Sat, 15 Jun 2030 12:00:30 GMT") << qint64(30000);
+  QTest::newRow("date passed") << QByteArray("Sat, 15 Jun 2030 11:00:00 GMT") << qint64(0);
+  QTest::newRow("absent") << QByteArray() << qint64(-1);
+  QTest::newRow("negative") << QByteArray("-5") << qint64(-1);
+  QTest::newRow("words") << QByteArray("later") << qint64(-1);
+}
+
+void WhoisVerdictTest::retryAfter() {
+  QFETCH(QByteArray, header);
+  QFETCH(qint64, ms);
+  const QDateTime now(QDate(2030, 6, 15), QTime(12, 0, 0), Qt::UTC);
+  QCOMPARE(whois::retryAfterMs(header, now), ms);
 }
 
 QTEST_GUILESS_MAIN(WhoisVerdictTest)
