@@ -10,9 +10,12 @@
 #include "task/TaskFile.h"
 
 // False (with the reason on stderr) when the files could not be written or
-// the runner did not end with status 0 within timeoutMs.
+// the runner did not end with status 0 within timeoutMs. extraArgs follow
+// the settings (--at ...); program replaces the runner built with this tree.
 inline bool runHeadlessCatch(const TaskWindow& task, const QByteArray& ini,
-                             const QTemporaryDir& dir, int timeoutMs) {
+                             const QTemporaryDir& dir, int timeoutMs,
+                             const QStringList& extraArgs = {},
+                             const QString& program = QStringLiteral(ZEMBRIN_BIN)) {
   const QString taskPath = dir.filePath(QStringLiteral("catch.txt"));
   const QString iniPath = dir.filePath(QStringLiteral("zembrin.ini"));
   QString error;
@@ -27,8 +30,10 @@ inline bool runHeadlessCatch(const TaskWindow& task, const QByteArray& ini,
   }
   file.close();
   QProcess runner;
-  runner.setProgram(QStringLiteral(ZEMBRIN_BIN));
-  runner.setArguments({QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath});
+  runner.setProgram(program);
+  runner.setArguments(QStringList{QStringLiteral("catch"), taskPath, QStringLiteral("--settings"),
+                                  iniPath} +
+                      extraArgs);
   runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
   runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
   runner.start();

@@ -1,11 +1,13 @@
 // The start flows of the task window: normal registration, the catch with
 // its timer-driven run, the stop, and the timed start.
-#include <QRegularExpression>
 #include <cmath>
+#include <utility>
 
 #include "app/TaskWindow.h"
+#include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
+#include "sending/HttpExchange.h"
 #include "sending/Senders.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
@@ -19,21 +21,6 @@ qint64 floorDiv(qint64 a, qint64 b) {
   return static_cast<qint64>(std::floor(static_cast<double>(a) / static_cast<double>(b)));
 }
 
-// year-month-day hour:minute:second with decimal fields (leading zeros
-// allowed, none needed); a two-digit year reads as 2000-2029 or 1930-1999.
-QDateTime parseLocalDateTime(const QString& text) {
-  static const QRegularExpression pattern(
-      QStringLiteral("^ *(\\d+) *- *(\\d+) *- *(\\d+) +(\\d+) *: *(\\d+) *: *(\\d+) *$"));
-  const QRegularExpressionMatch m = pattern.match(text);
-  if (!m.hasMatch()) return {};
-  int year = m.captured(1).toInt();
-  if (m.captured(1).size() <= 2 && year < 100) year += year < 30 ? 2000 : 1900;
-  const QDate date(year, m.captured(2).toInt(), m.captured(3).toInt());
-  const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
-  if (!date.isValid() || !time.isValid()) return {};
-  QDateTime result(date, time);
-  return result.isValid() ? result : QDateTime();
-}
 }  // namespace
 
 QString TaskWindow::countdownText(qint64 s) {
@@ -69,34 +56,56 @@ void TaskWindow::regstart_Click() { startCatch(); }
 
 bool TaskWindow::startCatch() {
   if (!ValidateTask(*this)) return false;
+  prepareCatch();
+  runCatch();
+  return true;
+}
+
+// The log file, warming, the tables, the interval and duration and the
+// request ring: they depend only on the task, which the lock keeps as it was
+// checked.
+void TaskWindow::prepareCatch() {
+  platform::prepareHttp();
   report.runStarting();
-  beginRun(*this);
   warmer.start(api_url, settings);
   if (settings.check_whois) {
-    whois_send_count = 0;
-    time_base = platform::now();
-    whois_monitor(*this);
-    return true;
+    charsets::warmUp();  // the monitor builds its tables itself
+    return;
   }
-  send_mode = 1;
-  time_base = run_start = platform::now();
-  ToggleTaskControls();
-  view.setEnabled(Ctl::time_end, false);
   BuildVariableTables(*this);
   interval_unit_s = secondsPerUnit(view.text(Ctl::send_interval));
   interval_ms = intervalFromWindow();
   duration_s = durationFromWindow();
+  const int ringSlots = requestRingSize(interval_ms, kCatchWithoutWhois);
+  if (interval_ms < 1000) {
+    loop_ring = std::make_shared<RequestRing>(ringSlots);
+    return;
+  }
+  setUpRequestPool(*this, ringSlots);
+  dyn1_lines = textrules::lines(view.text(Ctl::dyn1));
+  dyn2_lines = textrules::lines(view.text(Ctl::dyn2));
+}
+
+void TaskWindow::runCatch() {
+  beginRun(*this);
+  if (settings.check_whois) {
+    whois_send_count = 0;
+    time_base = platform::now();
+    whois_monitor(*this);
+    return;
+  }
+  send_mode = kCatchWithoutWhois;
+  time_base = run_start = platform::now();
+  ToggleTaskControls();
+  view.setEnabled(Ctl::time_end, false);
 
   if (interval_ms < 1000) {
     SendFormLoop(*this);
     ToggleTaskControls();
     view.setEnabled(Ctl::time_end, false);
-    return true;
+    return;
   }
 
-  setUpRequestPool(*this, requestRingSize(interval_ms, send_mode));
-  dyn1_lines = textrules::lines(view.text(Ctl::dyn1));
-  dyn2_lines = textrules::lines(view.text(Ctl::dyn2));
   dyn1_row = dyn2_row = pool_slot = 0;
   tick_send_count = 0;
   Timer2.setInterval(static_cast<int>(std::lround(interval_ms)));
@@ -108,7 +117,6 @@ bool TaskWindow::startCatch() {
   tick_due_ns = platform::monotonicNs();
   SendFormOnTick(*this);
   startPacing();
-  return true;
 }
 
 // Pacing and finish of a timer-driven run. A tick that falls due while a tick
@@ -182,7 +190,7 @@ void TaskWindow::time_start_Click() {
   const QString text = view.text(Ctl::year1) + u'-' + view.text(Ctl::month1) + u'-' +
                        view.text(Ctl::day1) + u' ' + view.text(Ctl::hour1) + u':' +
                        view.text(Ctl::minute1) + u':' + view.text(Ctl::second1);
-  const QDateTime at = parseLocalDateTime(text);
+  const QDateTime at = platform::parseLocalDateTime(text);
   if (!at.isValid()) {
     prompter.showMessage(QStringLiteral("日期时间有误，请检查！"));
     return;
@@ -201,32 +209,126 @@ void TaskWindow::time_start_Click() {
                countdownText(platform::secondsFrom(platform::now(), timed_start_at)));
   timer_start = 1;
   view.setText(Ctl::Label1, QStringLiteral("状态：定时等待中......"));
+  armTimedStart();
 }
 
-// Counts down on the wall clock, read afresh at every tick so a clock change
-// is followed. The next tick is aimed just past the next whole second, so the
-// catch starts right at the set second.
+// Counts down on the corrected wall clock, read afresh at every tick so a
+// clock change is followed; the next tick is aimed just past the next whole
+// second. The alarm starts the catch; a tick finding it due starts it when
+// no alarm could (the clock replaced in tests, no timerfd).
 void TaskWindow::Timer1_Timer() {
-  const QDateTime now = platform::now();
-  view.setText(Ctl::Label_timer, countdownText(platform::secondsFrom(now, timed_start_at)));
-  if (timed_start_at > now) {
-    const int msIntoSecond = QTime::currentTime().msec();
-    Timer1.setInterval(1000 - msIntoSecond + 2);
+  const QDateTime now = correctedNow();
+  const qint64 leadMs = settings.timed_lead_ms;
+  if (timed_start_at > platform::now(clock_offset_us_ / 1000 + leadMs)) {
+    view.setText(Ctl::Label_timer, countdownText(platform::secondsFrom(now, timed_start_at)));
+    const qint64 msIntoSecond = (platform::wallClockUs() + clock_offset_us_) / 1000 % 1000;
+    Timer1.setInterval(static_cast<int>(1000 - msIntoSecond + 2));
+    prepareWhenNear();
     return;
   }
-  Timer1.stop();
-  ToggleTaskControls();
-  view.setEnabled(Ctl::regstop, false);
-  // A task refused when due leaves the window idle: no timed start is pending
-  // any more, so the exit question must not be asked for it.
-  if (!startCatch()) timer_start = 0;
+  timedStartDue();
 }
 
 void TaskWindow::time_end_Click() {
   ToggleTaskControls();
-  Timer1.stop();
+  disarmTimedStart();
   view.setEnabled(Ctl::regstop, false);
   timer_start = 0;
   view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setText(Ctl::Label1, QStringLiteral("状态：定时停止，任务结束"));
+}
+
+QString TaskWindow::clockOffsetText(qint64 offsetUs) {
+  return QStringLiteral("时钟偏差：") + QString::asprintf("%+.3f", static_cast<double>(offsetUs) / 1e6) +
+         QStringLiteral(" 秒");
+}
+
+qint64 TaskWindow::dueMomentUs() const {
+  return timed_start_at.toMSecsSinceEpoch() * 1000 - clock_offset_us_ -
+         qint64(settings.timed_lead_ms) * 1000;
+}
+
+QDateTime TaskWindow::correctedNow() const { return platform::now(clock_offset_us_ / 1000); }
+
+// The arming path: the due moment on the local clock, moved by the time
+// server's offset once it is measured (now and every 10 minutes).
+void TaskWindow::armTimedStart() {
+  clock_offset_us_ = 0;
+  clockReported_ = false;
+  catchPrepared_ = false;
+  aimDueAlarm();
+  measureClock();
+}
+
+// The cancel path.
+void TaskWindow::disarmTimedStart() {
+  stopTimedStartClocks();
+  sntp_.cancel();
+  if (!std::exchange(catchPrepared_, false)) return;
+  warmer.stop();
+  loop_ring.reset();
+  releaseRequestPool(*this);
+}
+
+// A measurement still running goes on, so how the clock stood is said even
+// when the start came first.
+void TaskWindow::stopTimedStartClocks() {
+  Timer1.stop();
+  dueAlarm_.disarm();
+  clockTimer_.stop();
+}
+
+void TaskWindow::measureClock() {
+  const std::optional<platform::TimeServer> server = platform::parseTimeServer(settings.time_server);
+  if (!server) return;  // no time server: the local clock
+  sntp_.measure(*server);
+  clockTimer_.start();
+}
+
+void TaskWindow::aimDueAlarm() {
+  dueAlarm_.armAt(dueMomentUs());
+  prepareWhenNear();
+}
+
+// Shortly before the due moment the catch start's validation, tables and
+// ring are done, so the alarm's first request leaves on the second. The
+// window is locked, so the task checked now is the task of the due moment; a
+// task that fails the check is left to the due moment, which refuses it as a
+// click would.
+void TaskWindow::prepareWhenNear() {
+  constexpr qint64 kPrepareAheadUs = 2000000;
+  if (catchPrepared_ || dueMomentUs() - platform::wallClockUs() > kPrepareAheadUs) return;
+  if (!taskProblem(*this).isEmpty()) return;
+  prepareCatch();
+  catchPrepared_ = true;
+}
+
+void TaskWindow::onDueAlarm() {
+  bool clockSet = false;
+  if (dueAlarm_.acknowledge(&clockSet)) {
+    timedStartDue();
+    return;
+  }
+  // The wall clock was set: an offset measured against it no longer holds.
+  if (!clockSet) return;
+  clock_offset_us_ = 0;
+  aimDueAlarm();
+  measureClock();
+}
+
+// The due moment: the count-down's last text, the window back to idle for an
+// instant, and the catch as the button starts it.
+void TaskWindow::timedStartDue() {
+  view.setText(Ctl::Label_timer,
+               countdownText(platform::secondsFrom(correctedNow(), timed_start_at)));
+  stopTimedStartClocks();
+  ToggleTaskControls();
+  view.setEnabled(Ctl::regstop, false);
+  if (std::exchange(catchPrepared_, false)) {
+    runCatch();
+    return;
+  }
+  // A task refused when due leaves the window idle: no timed start is pending
+  // any more, so the exit question must not be asked for it.
+  if (!startCatch()) timer_start = 0;
 }

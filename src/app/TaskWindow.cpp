@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
+#include <utility>
 
 #include "sending/Senders.h"
 #include "task/TaskFile.h"
@@ -29,6 +31,28 @@ TaskWindow::TaskWindow(TaskView& taskView, Prompter& taskPrompter, Settings& pro
   connect(&Timer4, &QTimer::timeout, this, &TaskWindow::Timer4_Timer);
   connect(&Timer5, &QTimer::timeout, this, [this] { Timer5_Timer(*this); });
   connect(&Timer6, &QTimer::timeout, this, [this] { Timer6_Timer(*this); });
+
+  // The timed start's alarm and clock.
+  if (dueAlarm_.isValid())
+    connect(dueAlarm_.notifier(), &QSocketNotifier::activated, this, &TaskWindow::onDueAlarm);
+  clockTimer_.setInterval(10 * 60 * 1000);
+  connect(&clockTimer_, &QTimer::timeout, this, &TaskWindow::measureClock);
+  connect(&sntp_, &platform::SntpClient::measured, this, [this](qint64 offsetUs, qint64) {
+    clock_offset_us_ = offsetUs;
+    clockReported_ = true;
+    if (Timer1.isActive()) aimDueAlarm();  // still counting down
+    emit events.notice(clockOffsetText(offsetUs));
+  });
+  connect(&sntp_, &platform::SntpClient::failed, this, [this](platform::SntpClient::Failure why) {
+    // Said once per arming; a later failure keeps the offset measured before.
+    if (std::exchange(clockReported_, true)) return;
+    emit events.notice(why == platform::SntpClient::Failure::HostNotFound
+                           ? QStringLiteral("时钟偏差：找不到时间服务器 %1，使用本机时钟")
+                                 .arg(this->settings.time_server)
+                           : QStringLiteral("时钟偏差：时间服务器无响应，使用本机时钟"));
+  });
+  connect(&events, &RunEvents::notice, this,
+          [this](const QString& text) { this->view.setText(Ctl::Label_notice, text); });
   applyDesignTimeState();
   connect(this, &TaskWindow::logged, &report, &RunReport::logEntry);
   view.logListener = [this](Ctl box, const QString& entry) { emit logged(box, entry); };
@@ -91,16 +115,22 @@ void TaskWindow::Form_Load() {
   view.setIndex(Ctl::send_interval, 0);
   view.setIndex(Ctl::send_time, 0);
   send_mode = 0;
+  if (!settings.problems.isEmpty()) emit events.notice(settings.problems.join(QStringLiteral("；")));
 }
 
 // Inverts rather than sets: called once to lock and once to unlock, and every
 // caller fixes regstop and time_end right after.
 void TaskWindow::ToggleTaskControls() { ::ToggleTaskControls(view); }
 
-bool TaskWindow::Form_QueryUnload() {
+bool TaskWindow::Form_QueryUnload(const std::function<void()>& endNow) {
   if (int_start() != 1 && timer_start != 1) return true;
+  // A run that started inside the question (a timed start fell due) would
+  // keep the answer from returning until it ends.
+  const bool runningWhenAsked = int_start() == 1;
   return prompter.askYesNo(QStringLiteral("抢注正在进行中，确认退出吗?"), QStringLiteral("退出"),
-                           MessageIcon::Question);
+                           MessageIcon::Question, [&] {
+                             if (!runningWhenAsked && int_start() == 1 && endNow) endNow();
+                           });
 }
 
 QString TaskWindow::hintOf(Ctl box) {

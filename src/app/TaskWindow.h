@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 
+#include "platform/Sntp.h"
 #include "report/RunReport.h"
+#include "sending/Pacing.h"
 #include "whois/WatchContext.h"
 
 // The task window's logic and state, apart from any widget: every flow reads
@@ -34,7 +36,10 @@ class TaskWindow : public WatchContext {
   // --- handlers --------------------------------------------------------------
   void Form_Load();
   void ToggleTaskControls();
-  bool Form_QueryUnload();  // true when the window may close
+  // True when the window may close. endNow ends the process the moment the
+  // user answers Yes, should a run that started inside the question hold the
+  // answer back.
+  bool Form_QueryUnload(const std::function<void()>& endNow = {});
 
   void normalreg_Click();
   void regstop_Click();
@@ -68,6 +73,8 @@ class TaskWindow : public WatchContext {
   bool startCatch();
   // "剩余时间：d天 h时 m分 s秒" for s seconds before the timed start.
   static QString countdownText(qint64 seconds);
+  // "时钟偏差：+1.500 秒": the time server's clock minus ours.
+  static QString clockOffsetText(qint64 offsetUs);
 
  signals:
   // An entry was appended to regsend or regresult (without its line breaks).
@@ -76,4 +83,30 @@ class TaskWindow : public WatchContext {
  private:
   void startPacing();
   void applyDesignTimeState();
+  // The catch start in two halves: what does not depend on the moment it
+  // starts (after validation), and the rest. A timed start runs the first
+  // half ahead of its due moment.
+  void prepareCatch();
+  void runCatch();
+
+  // The timed start between arming and its due moment (RunFlows.cpp).
+  // When its catch begins, on the local wall clock (microseconds since the
+  // epoch): the set second on the corrected clock, timed_lead_ms earlier.
+  qint64 dueMomentUs() const;
+  void armTimedStart();
+  void disarmTimedStart();
+  void stopTimedStartClocks();
+  void prepareWhenNear();
+  void aimDueAlarm();
+  void onDueAlarm();
+  void timedStartDue();
+  void measureClock();
+  QDateTime correctedNow() const;
+
+  platform::SntpClient sntp_;
+  QTimer clockTimer_;  // measures the clock again while armed
+  PreciseAlarm dueAlarm_{PreciseAlarm::Clock::Wall};
+  qint64 clock_offset_us_ = 0;  // the time server's clock minus ours; 0 without one
+  bool clockReported_ = false;  // this arming has said how the clock stands
+  bool catchPrepared_ = false;
 };

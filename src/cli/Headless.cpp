@@ -1,7 +1,6 @@
 #include "cli/Headless.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
@@ -12,6 +11,7 @@
 
 #include "app/TaskWindow.h"
 #include "cli/HeadlessOutput.h"
+#include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "sending/Senders.h"
 #include "settings/SettingsStore.h"
@@ -69,7 +69,8 @@ class HeadlessPrompter : public Prompter {
  public:
   explicit HeadlessPrompter(HeadlessOutput& output) : output_(output) {}
   void showMessage(const QString& text, const QString&, MessageIcon) override { output_.message(text); }
-  bool askYesNo(const QString& text, const QString&, MessageIcon) override {
+  bool askYesNo(const QString& text, const QString&, MessageIcon,
+                const std::function<void()>&) override {
     output_.question(text);
     return false;
   }
@@ -124,12 +125,12 @@ bool parseArguments(const QStringList& args, Arguments& out, QString& error) {
 
 // --at "YYYY-MM-DD HH:MM:SS" fills the six date boxes of the timed start.
 bool fillTimedStart(TaskView& view, const QString& at) {
-  static const QRegularExpression form(
-      QStringLiteral("^\\s*(\\d+)-(\\d+)-(\\d+)\\s+(\\d+):(\\d+):(\\d+)\\s*$"));
-  const QRegularExpressionMatch m = form.match(at);
-  if (!m.hasMatch()) return false;
+  const QDateTime t = platform::parseLocalDateTime(at);
+  if (!t.isValid()) return false;
+  const int parts[] = {t.date().year(), t.date().month(),  t.date().day(),
+                       t.time().hour(), t.time().minute(), t.time().second()};
   const Ctl boxes[] = {Ctl::year1, Ctl::month1, Ctl::day1, Ctl::hour1, Ctl::minute1, Ctl::second1};
-  for (int i = 0; i < 6; ++i) view.setText(boxes[i], m.captured(i + 1));
+  for (int i = 0; i < 6; ++i) view.setText(boxes[i], QString::number(parts[i]));
   return true;
 }
 

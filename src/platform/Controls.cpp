@@ -20,7 +20,7 @@ const std::array<ControlInfo, kControlCount>& allControls() {
       ZC(load_info, Button),        ZC(save_info, Button),          ZC(clear_info, Button),
       ZC(Command1, Button),         ZC(Command2, Button),           ZC(Command3, Button),
       ZC(Label1, Label),            ZC(Label4, Label),              ZC(Label_timer, Label),
-      ZC(reg_send, Label),          ZC(Lb_version, Label),
+      ZC(Label_notice, Label),      ZC(reg_send, Label),            ZC(Lb_version, Label),
   }};
   return controls;
 }

@@ -48,6 +48,7 @@ enum class Ctl {
   Label1,
   Label4,
   Label_timer,
+  Label_notice,  // beside the count-down: the clock offset, settings replaced by defaults
   reg_send,
   Lb_version,
   Count

@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
-PreciseAlarm::PreciseAlarm() {
-  fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+PreciseAlarm::PreciseAlarm(Clock clock) : clock_(clock) {
+  fd_ = ::timerfd_create(clock == Clock::Wall ? CLOCK_REALTIME : CLOCK_MONOTONIC,
+                         TFD_NONBLOCK | TFD_CLOEXEC);
   if (fd_ < 0) return;
   notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read);
 }
@@ -26,6 +29,17 @@ void PreciseAlarm::arm(double delayMs) {
   ::timerfd_settime(fd_, 0, &due, nullptr);
 }
 
+void PreciseAlarm::armAt(qint64 epochUs) {
+  if (fd_ < 0 || clock_ != Clock::Wall) return;
+  itimerspec due{};
+  // An expiry of zero would disarm: a moment at or before the epoch is "now".
+  const qint64 us = std::max<qint64>(epochUs, 1);
+  due.it_value.tv_sec = static_cast<time_t>(us / 1000000);
+  due.it_value.tv_nsec = static_cast<long>(us % 1000000) * 1000;
+  // Cancelled when the clock is set, so the caller can measure it again.
+  ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &due, nullptr);
+}
+
 void PreciseAlarm::disarm() {
   if (fd_ < 0) return;
   const itimerspec off{};
@@ -33,8 +47,10 @@ void PreciseAlarm::disarm() {
   acknowledge();
 }
 
-bool PreciseAlarm::acknowledge() {
+bool PreciseAlarm::acknowledge(bool* clockSet) {
   std::uint64_t expirations = 0;
-  return fd_ >= 0 && ::read(fd_, &expirations, sizeof expirations) == sizeof expirations &&
-         expirations > 0;
+  const bool rang = fd_ >= 0 && ::read(fd_, &expirations, sizeof expirations) == sizeof expirations &&
+                    expirations > 0;
+  if (clockSet) *clockSet = fd_ >= 0 && !rang && errno == ECANCELED;
+  return rang;
 }

@@ -32,26 +32,34 @@ class PacingClock {
 
 class QSocketNotifier;
 
-// Wakes the event loop at a moment to the microsecond: a Linux timerfd on the
-// monotonic clock watched by a QSocketNotifier. A QTimer counts whole
-// milliseconds from the moment it is started, so a due time falling between
-// two of them would be met up to a millisecond late.
+// Wakes the event loop at a moment to the microsecond: a Linux timerfd watched
+// by a QSocketNotifier, on the monotonic clock for delays or on the wall
+// clock for a set moment. A QTimer counts whole milliseconds from the moment
+// it is started, so a due time falling between two of them would be met up
+// to a millisecond late, and it does not follow the wall clock.
 class PreciseAlarm {
  public:
-  PreciseAlarm();
+  enum class Clock { Monotonic, Wall };
+  explicit PreciseAlarm(Clock clock = Clock::Monotonic);
   ~PreciseAlarm();
   PreciseAlarm(const PreciseAlarm&) = delete;
   PreciseAlarm& operator=(const PreciseAlarm&) = delete;
 
   bool isValid() const { return notifier_ != nullptr; }
   QSocketNotifier* notifier() const { return notifier_; }
-  // Rings once, delayMs from now (fractions count).
+  // Rings once, delayMs from now (fractions count). Monotonic alarms only.
   void arm(double delayMs);
+  // Rings once when the wall clock reaches epochUs (microseconds since the
+  // epoch), at once when that has passed. Wall alarms only.
+  void armAt(qint64 epochUs);
   void disarm();
-  // Takes the ring off the descriptor; true when it had rung.
-  bool acknowledge();
+  // Takes the ring off the descriptor; true when it had rung. A wall alarm
+  // whose clock was set meanwhile has not rung: clockSet is then true and
+  // the alarm must be armed again.
+  bool acknowledge(bool* clockSet = nullptr);
 
  private:
+  Clock clock_;
   int fd_ = -1;
   QSocketNotifier* notifier_ = nullptr;
 };

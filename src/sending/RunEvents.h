@@ -35,7 +35,7 @@ class RunEvents : public QObject {
   // A run has ended; every request it sent has finished or been given up.
   void runEnded(const RunSummary& summary);
   // A problem or state worth saying once (a bad setting replaced by its
-  // default, warming that failed, the clock offset): the status line and
-  // the headless runner's stderr show it.
+  // default, warming that failed, the clock offset): the window's notice
+  // label beside the count-down and the headless runner's stderr show it.
   void notice(const QString& text);
 };

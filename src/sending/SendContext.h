@@ -34,6 +34,9 @@ struct RunState {
   // time, and WHOIS-triggered registrations.
   qint64 late_requests = 0;
   qint64 catches = 0;
+  // The blocking loop's request ring when a timed start set it up ahead;
+  // SendFormLoop takes it (shared_ptr: deletable while incomplete here).
+  std::shared_ptr<RequestRing> loop_ring;
 };
 
 // The tick sender's place between ticks.

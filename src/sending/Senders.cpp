@@ -271,8 +271,12 @@ void SendFormLoop(SendContext& w) {
   const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
   const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
   // The ring is ready before the stopwatch starts, so the first request is
-  // not held back by setting it up.
-  RequestRing ring(requestRingSize(interval, mode));
+  // not held back by setting it up; a timed start sets it up ahead.
+  const int ringSize = requestRingSize(interval, mode);
+  const std::shared_ptr<RequestRing> ring = w.loop_ring && w.loop_ring->size() == ringSize
+                                                ? std::move(w.loop_ring)
+                                                : std::make_shared<RequestRing>(ringSize);
+  w.loop_ring.reset();
   int slot = 0;
   qint32 count = 0;
   PacingSchedule schedule(interval);
@@ -319,7 +323,7 @@ void SendFormLoop(SendContext& w) {
     ++count;
     qint32 caption = count;
     if (mode == 2) caption = ++w.whois_send_count;
-    const std::shared_ptr<platform::HttpRequest> request = ring.slot(slot);
+    const std::shared_ptr<platform::HttpRequest> request = ring->slot(slot);
     // Lateness is measured against a schedule or a deletion; a normal
     // registration and unlimited requests have no due time to miss.
     const bool paced = mode == 2 || (mode == 1 && interval > 0);
@@ -335,7 +339,7 @@ void SendFormLoop(SendContext& w) {
     if (mode == 2) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
     row2 = nextIndex(row2, lines2.size());
-    slot = nextIndex(slot, ring.size());
+    slot = nextIndex(slot, ring->size());
     if (mode == 0 || mode == 2) {
       if (w.int_start() != 1) stoppedByUser = true;
       sentItsOne = true;
@@ -353,7 +357,7 @@ void SendFormLoop(SendContext& w) {
     }
   }
 
-  ring.release();
+  ring->release();
   // Nothing leaves after a stop: a request still waiting for its connection
   // is given up (a WHOIS-triggered one only when the user stopped).
   if (stoppedByUser) platform::dropRequestsNotOnWire();

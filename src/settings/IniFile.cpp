@@ -157,6 +157,10 @@ QString classIniFile::GetIniKey(const QString& section, const QString& key) {
   return textrules::trimSpaces(value);
 }
 
+bool classIniFile::HasIniKey(const QString& section, const QString& key) {
+  return ensureLoaded() && findKey(section, key) != nullptr;
+}
+
 bool classIniFile::WriteIniKey(const QString& section, const QString& key, const QString& value) {
   if (!ensureLoaded()) return false;
   const QByteArray encoded = encodeValue(value);

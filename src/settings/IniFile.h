@@ -22,6 +22,8 @@ class classIniFile {
 
   // The value, or the empty text for a missing key or an unreadable file.
   QString GetIniKey(const QString& section, const QString& key);
+  // True when the key is in the file, even with an empty value.
+  bool HasIniKey(const QString& section, const QString& key);
   // Creates the section and the key as needed. False when the file could not
   // be read or replaced (errorString() says why); the file is then unchanged.
   bool WriteIniKey(const QString& section, const QString& key, const QString& value);

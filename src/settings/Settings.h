@@ -7,7 +7,7 @@
 // limited-reply text of the user's own).
 struct ServerRow {
   QString suffixes, server, port, deleted_mark, expiry_head, expiry_tail;
-  QString rate, parallel, limited_mark;
+  QString rate{}, parallel{}, limited_mark{};  // optional fields 7 to 9
   bool isEmpty() const {
     return suffixes.isEmpty() && server.isEmpty() && port.isEmpty() && deleted_mark.isEmpty() &&
            expiry_head.isEmpty() && expiry_tail.isEmpty() && rate.isEmpty() && parallel.isEmpty() &&
@@ -30,14 +30,21 @@ struct Settings {
   qint16 whois_time2 = 0;
   qint16 intTimeZone = 0;
   QList<ServerRow> whois_servers{builtinServerRow()};
-  // Warm connections to the registrar: how many (0: off), seconds between
-  // warm-ups, and the warm-up URL (empty: HEAD to the API's origin "/").
-  int warm_connections = 4;
-  int warm_interval = 15;
-  QString warm_url;
+
+  // Registrar connections kept open ahead of a catch.
+  int warm_connections = 4;  // 0: no warming
+  int warm_interval = 15;    // seconds between warm-up requests
+  QString warm_url;          // empty: a HEAD request to the origin's "/"
+  // The timed start.
+  int timed_lead_ms = 0;                                  // start this much earlier
+  QString time_server = QStringLiteral("ntp.aliyun.com");  // SNTP host[:port]; empty: none
   // The log file (empty: logs/zembrin-YYYYMMDD.log beside the settings file)
   // and the webhook's URL and POST body templates (empty: none, GET).
   QString log_file, notify_url, notify_body;
+
+  // Values of the file that the load could not use and replaced by their
+  // defaults, one Chinese text each, to be said once at start-up.
+  QStringList problems;
 };
 
 // The controls of the settings dialog as values. The dialog widget mirrors
@@ -51,5 +58,10 @@ struct SettingsDialogState {
   QString whois_timeout = QStringLiteral("5");
   QString whois_time2 = QStringLiteral("0");
   QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
+  QString warm_connections = QString::number(Settings().warm_connections);
+  QString warm_interval = QString::number(Settings().warm_interval);
+  QString warm_url;
+  QString timed_lead_ms = QString::number(Settings().timed_lead_ms);
+  QString time_server = Settings().time_server;
   QString log_file, notify_url, notify_body;
 };

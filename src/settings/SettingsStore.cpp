@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <cerrno>
 #include <cmath>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include "codecs/TextRules.h"
 #include "platform/Log.h"
 #include "platform/Prompter.h"
+#include "platform/Sntp.h"
 #include "report/Webhook.h"
 #include "settings/IniFile.h"
 #include "task/VariableTables.h"
@@ -111,6 +113,83 @@ bool validInterval(const QString& text) {
   return v && *v >= 0;
 }
 
+// A whole number from min to max: decimal digits only, leading zeros allowed.
+bool readWholeNumber(const QString& text, int min, int max, int& out) {
+  const QString digits = textrules::trimSpaces(text);
+  if (digits.isEmpty()) return false;
+  for (const QChar c : digits)
+    if (c < u'0' || c > u'9') return false;
+  qsizetype lead = 0;
+  while (lead < digits.size() - 1 && digits[lead] == u'0') ++lead;
+  if (digits.size() - lead > 9) return false;  // far beyond any range here
+  const int value = digits.mid(lead).toInt();
+  if (value < min || value > max) return false;
+  out = value;
+  return true;
+}
+
+bool isHttpUrl(const QString& text) {
+  const QUrl url(text, QUrl::StrictMode);
+  const QString scheme = url.scheme().toLower();
+  return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
+}
+
+// The settings of [option] beyond the WHOIS ones: the rule of each in one
+// place, for the load and the dialog's save. An empty text breaks the rule
+// of a number and keeps the default of a text.
+struct OptionKey {
+  const char* key;
+  QString SettingsDialogState::*box;
+  const char16_t* rule;  // the save's message when the text breaks the rule
+  // Sets the setting from the text; false (nothing set) when it breaks the rule.
+  bool (*read)(const QString& text, Settings& settings);
+};
+
+const OptionKey kOptionKeys[] = {
+    {"warm_connections", &SettingsDialogState::warm_connections, u"预热连接数只能为0到64之间的整数！",
+     [](const QString& t, Settings& s) { return readWholeNumber(t, 0, 64, s.warm_connections); }},
+    {"warm_interval", &SettingsDialogState::warm_interval, u"预热间隔只能为1到3600之间的整数（秒）！",
+     [](const QString& t, Settings& s) { return readWholeNumber(t, 1, 3600, s.warm_interval); }},
+    {"warm_url", &SettingsDialogState::warm_url, u"预热地址只能为空或 http、https 网址！",
+     [](const QString& t, Settings& s) {
+       const QString url = textrules::trimSpaces(t);
+       if (!url.isEmpty() && !isHttpUrl(url)) return false;
+       s.warm_url = url;
+       return true;
+     }},
+    {"timed_lead_ms", &SettingsDialogState::timed_lead_ms, u"定时提前只能为0到5000之间的整数（毫秒）！",
+     [](const QString& t, Settings& s) { return readWholeNumber(t, 0, 5000, s.timed_lead_ms); }},
+    {"time_server", &SettingsDialogState::time_server, u"时间服务器只能为空或 主机名[:端口]！",
+     [](const QString& t, Settings& s) {
+       const QString server = textrules::trimSpaces(t);
+       if (!server.isEmpty() && !platform::parseTimeServer(server)) return false;
+       s.time_server = server;
+       return true;
+     }},
+};
+
+// A missing key, or an empty number, keeps the default silently; a value
+// that breaks its rule keeps it too and is named once.
+void loadOptionKeys(classIniFile& ini, Settings& settings, SettingsDialogState& dialog) {
+  const SettingsDialogState defaultBoxes;
+  for (const OptionKey& k : kOptionKeys) {
+    const QString key = QString::fromLatin1(k.key);
+    if (!ini.HasIniKey(kSection, key)) continue;
+    const QString text = ini.GetIniKey(kSection, key);
+    if (k.read(text, settings)) {
+      dialog.*k.box = text;
+      continue;
+    }
+    if (text.isEmpty()) continue;
+    const QString fallback = defaultBoxes.*k.box;
+    settings.problems << QStringLiteral("设置文件中 %1=%2 有误：%3已使用默认值%4")
+                             .arg(key, text, QString::fromUtf16(k.rule),
+                                  fallback.isEmpty() ? QStringLiteral("（空）") : u' ' + fallback);
+    k.read(fallback, settings);
+    dialog.*k.box = fallback;
+  }
+}
+
 }  // namespace
 
 QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
@@ -183,13 +262,6 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     else qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
   }
 
-  bool parsed = false;
-  const int warm = ini.GetIniKey(kSection, QStringLiteral("warm_connections")).toInt(&parsed);
-  if (parsed && warm >= 0 && warm <= 64) settings.warm_connections = warm;
-  const int warmEvery = ini.GetIniKey(kSection, QStringLiteral("warm_interval")).toInt(&parsed);
-  if (parsed && warmEvery >= 1 && warmEvery <= 3600) settings.warm_interval = warmEvery;
-  settings.warm_url = ini.GetIniKey(kSection, QStringLiteral("warm_url"));
-
   const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));
   const std::optional<Decimal> countDecimal = parseDecimal(countText);
   const std::optional<qint16> count = toInt16(countText);
@@ -214,6 +286,7 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
     }
   }
 
+  loadOptionKeys(ini, settings, dialog);
   settings.log_file = dialog.log_file = ini.GetIniKey(kSection, QStringLiteral("log_file"));
   settings.notify_url = dialog.notify_url = ini.GetIniKey(kSection, QStringLiteral("notify_url"));
   settings.notify_body = dialog.notify_body = ini.GetIniKey(kSection, QStringLiteral("notify_body"));
@@ -305,6 +378,13 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
   }
 
   Settings updated = settings;
+  for (const OptionKey& k : kOptionKeys) {
+    if (!k.read(dialog.*k.box, updated)) {
+      prompter.showMessage(QString::fromUtf16(k.rule));
+      return false;
+    }
+  }
+
   classIniFile ini;
   ini.INIFileName = iniPath;
   ini.beginUpdate();
@@ -322,6 +402,9 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
   updated.whois_timeout = *toInt16(dialog.whois_timeout);
   ini.WriteIniKey(kSection, QStringLiteral("whois_time2"), dialog.whois_time2);
   updated.whois_time2 = *toInt16(dialog.whois_time2);
+
+  for (const OptionKey& k : kOptionKeys)
+    ini.WriteIniKey(kSection, QString::fromLatin1(k.key), dialog.*k.box);
 
   if (hasServers) {
     for (qsizetype i = 0; i < serverLines.size(); ++i)

@@ -109,11 +109,14 @@ QString dynamicLinesProblem(const QString& text, const QString& label) {
 }  // namespace
 
 bool ValidateTask(TaskContext& w) {
+  const QString problem = taskProblem(w);
+  if (problem.isEmpty()) return true;
+  w.prompter.showMessage(problem);
+  return false;
+}
+
+QString taskProblem(TaskContext& w) {
   TaskView& v = w.view;
-  auto refuse = [&w](const QString& message) {
-    w.prompter.showMessage(message);
-    return false;
-  };
 
   // 1-2. Tidy the boxes; a formula box still showing its hint is empty.
   tidyTextBoxes(v);
@@ -128,17 +131,17 @@ bool ValidateTask(TaskContext& w) {
   const QString md5Name = v.text(Ctl::md5_name);
 
   // 3-5. The required boxes.
-  if (domainVar.isEmpty()) return refuse(QStringLiteral("域名变量名不得为空！"));
-  if (v.text(Ctl::txt_api_url).isEmpty()) return refuse(QStringLiteral("接口地址不得为空！"));
+  if (domainVar.isEmpty()) return QStringLiteral("域名变量名不得为空！");
+  if (v.text(Ctl::txt_api_url).isEmpty()) return QStringLiteral("接口地址不得为空！");
   if (common.isEmpty() && dyn1.isEmpty() && dyn2.isEmpty())
-    return refuse(QStringLiteral("注册内容不得为空！"));
+    return QStringLiteral("注册内容不得为空！");
 
   // 6. The duration.
   const QString durationMessage = durationProblem(v.text(Ctl::reg_second), v.index(Ctl::send_time));
-  if (!durationMessage.isEmpty()) return refuse(durationMessage);
+  if (!durationMessage.isEmpty()) return durationMessage;
 
   // 7. A signature name needs a formula.
-  if (!md5Name.isEmpty() && md5Var.isEmpty()) return refuse(QStringLiteral("MD5计算公式不得为空！"));
+  if (!md5Name.isEmpty() && md5Var.isEmpty()) return QStringLiteral("MD5计算公式不得为空！");
 
   // 8. Every name the task defines; the time variable counts as defined.
   QString names = kFieldSep + v.text(Ctl::time_var) + kFieldSep;
@@ -181,16 +184,16 @@ bool ValidateTask(TaskContext& w) {
       if (!n.isEmpty()) ++count[n];
     for (const QString& n : fixedNames)
       if (!n.isEmpty() && count.value(n) > 1)
-        return refuse(duplicateMessage(n, QStringLiteral("固定内容")));
+        return duplicateMessage(n, QStringLiteral("固定内容"));
     QString shared = firstShared(fixedNames, dyn1Names);
-    if (!shared.isEmpty()) return refuse(duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容1")));
+    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容1"));
     shared = firstShared(fixedNames, dyn2Names);
-    if (!shared.isEmpty()) return refuse(duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容2")));
+    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容2"));
   }
   if (!dyn1List.isEmpty() && !dyn2List.isEmpty()) {
     const QString shared = firstShared(dyn2Names, dyn1Names);
     if (!shared.isEmpty())
-      return refuse(duplicateMessage(shared, QStringLiteral("动态内容1 与 动态内容2")));
+      return duplicateMessage(shared, QStringLiteral("动态内容1 与 动态内容2"));
   }
 
   // 10. Every formula term names a defined variable (or is a quoted literal).
@@ -199,19 +202,19 @@ bool ValidateTask(TaskContext& w) {
       QString t = trimSpaces(piece);
       const QString missing = QStringLiteral("MD5公式变量 %1 不存在，请检查！");
       if (t.startsWith(QLatin1String("{{{")) && t.endsWith(QLatin1String("}}}"))) {
-        if (t.size() < 7) return refuse(missing.arg(t));
+        if (t.size() < 7) return missing.arg(t);
         t = trimSpaces(t.mid(3, t.size() - 6));
-        if (t.isEmpty()) return refuse(QStringLiteral("MD5公式变量不得为空，请检查！"));
+        if (t.isEmpty()) return QStringLiteral("MD5公式变量不得为空，请检查！");
       }
       const bool literal = t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"'));
-      if (!literal && !known(names, t)) return refuse(missing.arg(t));
+      if (!literal && !known(names, t)) return missing.arg(t);
     }
   }
 
   // 11. The domain variable is defined somewhere.
   if (!known(names, domainVar))
-    return refuse(QStringLiteral("没有在固定、动态内容中找到域名变量 ") + domainVar +
-                  QStringLiteral(" ，请检查！"));
+    return QStringLiteral("没有在固定、动态内容中找到域名变量 ") + domainVar +
+                  QStringLiteral(" ，请检查！");
 
   // 12. A placeholder may name the signature.
   names += md5Name + kFieldSep;
@@ -235,7 +238,7 @@ bool ValidateTask(TaskContext& w) {
         name.remove(QStringLiteral("}}}"));
         w.url_vars[i].name = name;
         if (!known(names, name))
-          return refuse(QStringLiteral("API URL 接口变量 ") + name + QStringLiteral(" 不存在，请检查！"));
+          return QStringLiteral("API URL 接口变量 ") + name + QStringLiteral(" 不存在，请检查！");
       }
     }
   }
@@ -243,11 +246,11 @@ bool ValidateTask(TaskContext& w) {
   // 14-15. Every line of a dynamic box carries the reference line's names.
   if (!dyn1.isEmpty()) {
     const QString problem = dynamicLinesProblem(dyn1, QStringLiteral("动态1"));
-    if (!problem.isEmpty()) return refuse(problem);
+    if (!problem.isEmpty()) return problem;
   }
   if (!dyn2.isEmpty()) {
     const QString problem = dynamicLinesProblem(dyn2, QStringLiteral("动态2"));
-    if (!problem.isEmpty()) return refuse(problem);
+    if (!problem.isEmpty()) return problem;
   }
-  return true;
+  return QString();
 }

@@ -64,11 +64,11 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   connectHandlers();
   setWindowIcon(programIcon());
   notifier_ = std::make_unique<DesktopNotifier>(task_->events, windowIcon());
-  // A notice (a setting replaced, the log file failing) is said on the status line.
-  // The tool tip keeps it whole where the line is too short.
+  // A notice (a setting replaced, the clock offset, the log file failing) is
+  // said beside the count-down, where the run's status texts do not cover it
+  // at once; the tool tip keeps it whole where the label is too short.
   connect(&task_->events, &RunEvents::notice, this, [this](const QString& text) {
-    view_.setText(Ctl::Label1, text);
-    view_.widget(Ctl::Label1)->setToolTip(text);
+    view_.widget(Ctl::Label_notice)->setToolTip(text);
   });
   showWatchTable();
   setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
@@ -397,6 +397,13 @@ QLayout* MainWindow::buildRunArea() {
   timed->addSpacing(6);
   timed->addWidget(makeLabel(view_, Ctl::Label_timer), 1);
   area->addLayout(timed);
+  // Under the count-down: the clock offset, and what went wrong at start-up.
+  QLabel* notice = makeLabel(view_, Ctl::Label_notice);
+  notice->setWordWrap(true);
+  QPalette np = notice->palette();
+  np.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
+  notice->setPalette(np);
+  area->addWidget(notice);
   area->addWidget(separator());
 
   auto* buttons = new QGridLayout;
@@ -538,7 +545,9 @@ void MainWindow::connectHandlers() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!task_->Form_QueryUnload()) {
+  // A Yes that a run started inside the question holds back (a timed start
+  // fell due) ends the program right there.
+  if (!task_->Form_QueryUnload([this] { emit closed(); })) {
     event->ignore();
     return;
   }

@@ -1,6 +1,7 @@
 #include "ui/QtPrompter.h"
 
 #include <QFileDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace {
@@ -31,12 +32,18 @@ void QtPrompter::showMessage(const QString& text, const QString& title, MessageI
   box.exec();
 }
 
-bool QtPrompter::askYesNo(const QString& text, const QString& title, MessageIcon icon) {
+bool QtPrompter::askYesNo(const QString& text, const QString& title, MessageIcon icon,
+                          const std::function<void()>& onYes) {
   QMessageBox box(boxIcon(icon), title.isEmpty() ? programTitle() : title, text,
                   QMessageBox::Yes | QMessageBox::No, parent_);
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Yes);
   box.setEscapeButton(QMessageBox::No);  // closing the box is no Yes
+  if (onYes) {
+    QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&](QAbstractButton* button) {
+      if (box.standardButton(button) == QMessageBox::Yes) onYes();
+    });
+  }
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -14,7 +14,8 @@ class QtPrompter : public Prompter {
   static QString programTitle();
 
   void showMessage(const QString& text, const QString& title, MessageIcon icon) override;
-  bool askYesNo(const QString& text, const QString& title, MessageIcon icon) override;
+  bool askYesNo(const QString& text, const QString& title, MessageIcon icon,
+                const std::function<void()>& onYes = {}) override;
   QString openFileName(const QString& filter) override;
   QString saveFileName(const QString& filter) override;
 

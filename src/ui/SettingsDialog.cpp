@@ -108,6 +108,8 @@ struct SettingsDialog::Impl {
   QButtonGroup* check_whois = nullptr;
   QButtonGroup* save_log = nullptr;
   QButtonGroup* whois_after_reg = nullptr;
+  // The boxes of the warming and timed-start settings, with their mirrors.
+  QList<std::pair<QLineEdit*, QString SettingsDialogState::*>> optionBoxes{};
   bool filling = false;  // controls being set from the state: no mirroring
 
   void fill() {
@@ -124,6 +126,8 @@ struct SettingsDialog::Impl {
                               std::pair{notify_url, &state.notify_url},
                               std::pair{notify_body, &state.notify_body}})
       if (edit->text() != *text) edit->setText(*text);
+    for (auto [edit, member] : optionBoxes)
+      if (edit->text() != state.*member) edit->setText(state.*member);
     for (auto [group, option] : {std::pair{check_whois, state.check_whois},
                                  std::pair{save_log, state.save_log},
                                  std::pair{whois_after_reg, state.whois_after_reg}})
@@ -157,10 +161,11 @@ QFrame* optionPair(QWidget* parent, const QString& name, QButtonGroup*& group, i
   return frame;
 }
 
-QLineEdit* intervalBox(QWidget* parent, const QString& name, QString& mirror, const bool& filling) {
+QLineEdit* intervalBox(QWidget* parent, const QString& name, QString& mirror, const bool& filling,
+                       int width = 70) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(name);
-  edit->setFixedWidth(70);
+  edit->setFixedWidth(width);
   QObject::connect(edit, &QLineEdit::textChanged, edit, [&mirror, &filling](const QString& t) {
     if (!filling) mirror = t;
   });
@@ -260,6 +265,35 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
                            state.notify_body, d->filling);
   grid->addWidget(label(body, QStringLiteral("通知内容")), row, 0);
   grid->addWidget(d->notify_body, row++, 1, 1, 5);
+  auto* rule = new QFrame(body);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+  grid->addWidget(rule, row++, 0, 1, 6);
+  auto optionBox = [&](const char* name, QString SettingsDialogState::*member, int width) {
+    QLineEdit* edit = intervalBox(body, QString::fromLatin1(name), state.*member, d->filling, width);
+    d->optionBoxes.append({edit, member});
+    return edit;
+  };
+  grid->addWidget(label(body, QStringLiteral("预热连接数")), row, 0);
+  grid->addWidget(optionBox("warm_connections", &SettingsDialogState::warm_connections, 70), row, 1);
+  grid->addWidget(label(body, QStringLiteral("个")), row, 2);
+  grid->addWidget(label(body, QStringLiteral("预热间隔")), row, 3, Qt::AlignRight);
+  grid->addWidget(optionBox("warm_interval", &SettingsDialogState::warm_interval, 70), row, 4);
+  grid->addWidget(label(body, QStringLiteral("秒")), row++, 5);
+  grid->addWidget(label(body, QStringLiteral("预热地址")), row, 0);
+  grid->addWidget(optionBox("warm_url", &SettingsDialogState::warm_url, 420), row++, 1, 1, 5,
+                  Qt::AlignLeft);
+  grid->addWidget(label(body, QStringLiteral("时间服务器")), row, 0);
+  grid->addWidget(optionBox("time_server", &SettingsDialogState::time_server, 180), row, 1, 1, 2,
+                  Qt::AlignLeft);
+  grid->addWidget(label(body, QStringLiteral("定时提前")), row, 3, Qt::AlignRight);
+  grid->addWidget(optionBox("timed_lead_ms", &SettingsDialogState::timed_lead_ms, 70), row, 4);
+  grid->addWidget(label(body, QStringLiteral("毫秒")), row++, 5);
+  auto* optionHelp = label(body, QStringLiteral(
+      "预热地址留空：向接口地址的“/”发送 HEAD 请求；预热连接数为0：不预热；"
+      "时间服务器（主机[:端口]）留空：使用本机时钟"));
+  optionHelp->setStyleSheet(QStringLiteral("color: #505050;"));
+  grid->addWidget(optionHelp, row++, 0, 1, 6);
   grid->setColumnStretch(5, 1);
 
   auto* save = new QPushButton(QStringLiteral("保 存"), body);

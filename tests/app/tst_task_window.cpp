@@ -271,6 +271,15 @@ class TaskWindowTest : public QObject {
                                  << QStringLiteral("日期时间有误，请检查！");
     QTest::newRow("hour 24") << QStringList{"2031", "1", "1", "24", "0", "0"}
                              << QStringLiteral("日期时间有误，请检查！");
+    const QString badDate = QStringLiteral("日期时间有误，请检查！");
+    QTest::newRow("hour beyond 32 bits") << QStringList{"2031", "1", "1", "99999999999", "0", "0"} << badDate;
+    QTest::newRow("minute wrapping to 0 in 32 bits")
+        << QStringList{"2031", "1", "1", "0", "4294967296", "0"} << badDate;
+    QTest::newRow("second 60") << QStringList{"2031", "1", "1", "0", "0", "60"} << badDate;
+    QTest::newRow("year 0") << QStringList{"000", "1", "1", "0", "0", "0"} << badDate;
+    QTest::newRow("signed field") << QStringList{"2031", "+1", "1", "0", "0", "0"} << badDate;
+    QTest::newRow("full-width digits") << QStringList{QStringLiteral("２０３１"), "1", "1", "0", "0", "0"}
+                                       << badDate;
     QTest::newRow("same second as now") << dateFields(now) << QStringLiteral("定时时间必须大于当前时间！");
     QTest::newRow("past") << dateFields(now.addDays(-1)) << QStringLiteral("定时时间必须大于当前时间！");
   }
@@ -287,6 +296,50 @@ class TaskWindowTest : public QObject {
     QVERIFY(!f.w.Timer1.isActive());
     QCOMPARE(f.w.timer_start, qint16(0));
     QVERIFY(f.view.enabled(Ctl::regstart));
+  }
+
+  // The one reading of the timed start's date and time, for the window and --at.
+  void parseLocalDateTime_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read");  // yyyy-MM-dd HH:mm:ss; empty: not a date and time
+    QTest::newRow("leading zeros") << "2031-01-02 03:04:05" << "2031-01-02 03:04:05";
+    QTest::newRow("no leading zeros") << "2031-1-2 3:4:5" << "2031-01-02 03:04:05";
+    QTest::newRow("many leading zeros") << "0002031-0001-02 00000000003:4:5" << "2031-01-02 03:04:05";
+    QTest::newRow("blanks around the separators") << " 2031 - 1 - 2   3 : 4 : 5 " << "2031-01-02 03:04:05";
+    QTest::newRow("tab between date and time") << "2031-1-2\t3:4:5" << "2031-01-02 03:04:05";
+    QTest::newRow("two-digit year, 20xx") << "29-1-2 3:4:5" << "2029-01-02 03:04:05";
+    QTest::newRow("two-digit year, 19xx") << "30-1-2 3:4:5" << "1930-01-02 03:04:05";
+    QTest::newRow("leap day") << "2032-2-29 0:0:0" << "2032-02-29 00:00:00";
+    QTest::newRow("last second of a day") << "2031-12-31 23:59:59" << "2031-12-31 23:59:59";
+    QTest::newRow("no leap day") << "2031-2-29 0:0:0" << "";
+    QTest::newRow("month 13") << "2031-13-1 0:0:0" << "";
+    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00" << "";
+    QTest::newRow("second beyond 64 bits") << "2026-12-25 0:0:99999999999999999999999" << "";
+    QTest::newRow("minute 60") << "2031-1-2 3:60:5" << "";
+    QTest::newRow("no blank between date and time") << "2031-1-2T3:4:5" << "";
+    QTest::newRow("slashes") << "2031/1/2 3:4:5" << "";
+    QTest::newRow("no seconds") << "2031-1-2 3:4" << "";
+    QTest::newRow("empty fields") << "-- ::" << "";
+    QTest::newRow("negative year") << "-2031-1-2 3:4:5" << "";
+  }
+  void parseLocalDateTime() {
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    const QDateTime t = platform::parseLocalDateTime(text);
+    QCOMPARE(t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString(), read);
+  }
+
+  // What the load replaced by defaults is said once, beside the count-down;
+  // the status line keeps its idle text.
+  void settingsProblemsSaidAtStartUp() {
+    TaskFixture f;
+    QStringList notices;
+    QObject::connect(&f.w.events, &RunEvents::notice, [&](const QString& t) { notices << t; });
+    f.settings.problems = {QStringLiteral("甲"), QStringLiteral("乙")};
+    f.w.Form_Load();
+    QCOMPARE(notices, QStringList{QStringLiteral("甲；乙")});
+    QCOMPARE(f.view.text(Ctl::Label_notice), QStringLiteral("甲；乙"));
+    QCOMPARE(f.view.text(Ctl::Label1), QStringLiteral("状态：停止"));
   }
 
   void timedStartArmsCountsDownAndCancels() {

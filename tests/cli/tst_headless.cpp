@@ -4,7 +4,10 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include "platform/Clock.h"
+#include "platform/Sntp.h"
 #include "support/StubHttpServer.h"
+#include "support/StubSntpServer.h"
 #include "support/StubWhoisServer.h"
 
 namespace {
@@ -30,7 +33,8 @@ class Headless {
  public:
   Headless() {
     registrar.listen();
-    writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n");
+    // No time server: a timed start asks none on the internet.
+    writeSettings("[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\ntime_server=\r\n");
   }
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
   // WHOIS checking against a stub for .com, each domain caught once.
@@ -405,14 +409,67 @@ class HeadlessTest : public QObject {
     QVERIFY2(text.contains(QStringLiteral("\n[sent] user=bob&domain=a.com")), qPrintable(text));
   }
 
-  void timedCatchInThePastIsRefused() {
+  void timedCatchRefused_data() {
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("in the past") << "2001-01-01 00:00:00" << "定时时间必须大于当前时间！";
+    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00" << "日期时间有误，请检查！";
+    QTest::newRow("no such day") << "2031-02-30 00:00:00" << "日期时间有误，请检查！";
+    QTest::newRow("not a date") << "tomorrow" << "日期时间有误，请检查！";
+  }
+  void timedCatchRefused() {
+    QFETCH(QString, at);
+    QFETCH(QString, message);
     Headless h;
     h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}));
     QStringList args = h.withTask("catch");
-    args << "--at" << "2001-01-01 00:00:00";
+    args << "--at" << at;
     const Run r = h.run(args);
     QCOMPARE(r.exitCode, 2);
-    QVERIFY(r.err.contains(QStringLiteral("[message] 定时时间必须大于当前时间！")));
+    QVERIFY2(r.err.contains(QStringLiteral("[message] ") + message), qPrintable(r.err));
+    QVERIFY(!r.err.contains(QStringLiteral("定时等待中")));
+  }
+
+  // The time server's offset moves the start (1.5 s ahead: the catch starts
+  // 1.5 s earlier by our clock) and is shown as a status line.
+  void timedCatchFollowsTheTimeServer() {
+    Headless h;
+    StubSntpServer sntp(StubSntpServer::Threading::OwnThread);
+    QVERIFY(sntp.listen());
+    sntp.setOffsetMs(1500);
+    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=0\r\ntime_server=%1\r\n")
+                        .arg(sntp.address())
+                        .toUtf8());
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"time===1", "send_type===1"}));
+    const qint64 second = platform::wallClockUs() / 1000000 + 5;
+    QStringList args = h.withTask("catch");
+    args << "--at"
+         << QDateTime::fromSecsSinceEpoch(second).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const Run r = h.run(args);
+    QCOMPARE(r.exitCode, 0);
+    qint64 firstNs = 0;
+    for (const StubHttpServer::Request& req : h.registrar.requests())
+      if (req.target == "/reg" && firstNs == 0) firstNs = req.arrivalNs;  // not a warm-up
+    QVERIFY(firstNs > 0);
+    const qint64 firstUs =
+        firstNs / 1000 + (platform::wallClockUs() - StubHttpServer::monotonicNs() / 1000);
+    const double lateMs = double(firstUs - (second * 1000000 - 1500000)) / 1000;
+    QVERIFY2(lateMs >= -0.2 && lateMs < 100, qPrintable(QString::number(lateMs)));
+    QCOMPARE(r.err.count(QStringLiteral("[status] 时钟偏差：+1.500 秒\n")), 1);
+  }
+
+  // A bad value in the settings file is named once on stderr; the run goes on
+  // with the default.
+  void settingsProblemSaidOnce() {
+    Headless h;
+    h.writeSettings("[option]\r\ncheck_whois=0\r\ntime_server=\r\nwarm_connections=lots\r\n");
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
+    const Run r = h.run(h.withTask("register"));
+    QCOMPARE(r.exitCode, 0);
+    const QString line = QStringLiteral(
+        "[status] 设置文件中 warm_connections=lots 有误：预热连接数只能为0到64之间的整数！已使用默认值 4\n");
+    QVERIFY2(r.err.count(line) == 1, qPrintable(r.err));
+    QCOMPARE(h.registrar.requestCount(), 1);
   }
 };
 

@@ -133,8 +133,87 @@ class TestSettingsLoad : public QObject {
     QCOMPARE(int(settings.intTimeZone), zone);
     QCOMPARE(fixture::rows(settings), rows);
     QCOMPARE(dialog.whois_server, serverText);
+    QCOMPARE(settings.problems, QStringList());
     // The load only reads: a missing file is created empty, an existing one kept.
     QCOMPARE(readFile(path()), file.isNull() ? QByteArray("") : file);
+  }
+
+  // The warming and timed-start keys: a value breaking its rule keeps the
+  // default and is named; missing keys and empty numbers say nothing.
+  void optionKeys_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("values");  // warm_connections, warm_interval, warm_url, timed_lead_ms, time_server
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("named");  // the keys the problems name, in order
+    const QStringList def{"4", "15", "", "0", "ntp.aliyun.com"};
+    QTest::newRow("none of them") << QStringList() << def << def << QStringList();
+    QTest::newRow("valid")
+        << QStringList{"warm_connections=0", "warm_interval=3600", "warm_url=HTTPS://reg.example/ping",
+                       "timed_lead_ms=5000", "time_server=127.0.0.1:1123"}
+        << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000", "127.0.0.1:1123"}
+        << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000", "127.0.0.1:1123"}
+        << QStringList();
+    QTest::newRow("blanks and leading zeros")
+        << QStringList{"warm_connections= 064 ", "timed_lead_ms=0007"}
+        << QStringList{"64", "15", "", "7", "ntp.aliyun.com"}
+        << QStringList{"064", "15", "", "0007", "ntp.aliyun.com"} << QStringList();
+    QTest::newRow("empty numbers read as missing")
+        << QStringList{"warm_connections=", "warm_interval=", "timed_lead_ms="} << def << def
+        << QStringList();
+    QTest::newRow("an empty time server turns it off")
+        << QStringList{"time_server="} << QStringList{"4", "15", "", "0", ""}
+        << QStringList{"4", "15", "", "0", ""} << QStringList();
+    QTest::newRow("out of range")
+        << QStringList{"warm_connections=65", "warm_interval=0", "timed_lead_ms=5001"} << def << def
+        << QStringList{"warm_connections", "warm_interval", "timed_lead_ms"};
+    QTest::newRow("not whole numbers")
+        << QStringList{"warm_connections=4.0", "warm_interval=-5", "timed_lead_ms=1e3"} << def << def
+        << QStringList{"warm_connections", "warm_interval", "timed_lead_ms"};
+    QTest::newRow("beyond 32 bits") << QStringList{"timed_lead_ms=99999999999999999999"} << def << def
+                                    << QStringList{"timed_lead_ms"};
+    QTest::newRow("URL of another scheme") << QStringList{"warm_url=ftp://reg.example/"} << def << def
+                                           << QStringList{"warm_url"};
+    QTest::newRow("URL without host") << QStringList{"warm_url=http://"} << def << def
+                                      << QStringList{"warm_url"};
+    QTest::newRow("time server port out of range")
+        << QStringList{"time_server=ntp.example:70000"} << def << def << QStringList{"time_server"};
+    QTest::newRow("time server no host name")
+        << QStringList{"time_server=-ntp-.example"} << def << def << QStringList{"time_server"};
+    QTest::newRow("time server IPv6")
+        << QStringList{"time_server=::1"} << QStringList{"4", "15", "", "0", "::1"}
+        << QStringList{"4", "15", "", "0", "::1"} << QStringList();
+  }
+  void optionKeys() {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, values);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, named);
+    QVERIFY(writeFile(path(), option(lines + QStringList{"whois_time=3"})));
+    Settings settings;
+    SettingsDialogState dialog;
+    loadSettings(path(), settings, dialog);
+    QCOMPARE((QStringList{QString::number(settings.warm_connections),
+                          QString::number(settings.warm_interval), settings.warm_url,
+                          QString::number(settings.timed_lead_ms), settings.time_server}),
+             values);
+    QCOMPARE((QStringList{dialog.warm_connections, dialog.warm_interval, dialog.warm_url,
+                          dialog.timed_lead_ms, dialog.time_server}),
+             boxes);
+    QCOMPARE(settings.problems.size(), named.size());
+    for (qsizetype i = 0; i < named.size(); ++i)
+      QVERIFY2(settings.problems[i].startsWith(QStringLiteral("设置文件中 ") + named[i] + u'='),
+               qPrintable(settings.problems[i]));
+    QCOMPARE(fixture::times(settings), QString("3,5,0"));  // the other keys as before
+  }
+
+  void optionProblemText() {
+    QVERIFY(writeFile(path(), option({"warm_connections=abc", "warm_url=ftp://x/"})));
+    Settings settings;
+    SettingsDialogState dialog;
+    loadSettings(path(), settings, dialog);
+    QCOMPARE(settings.problems,
+             (QStringList{QStringLiteral("设置文件中 warm_connections=abc 有误：预热连接数只能为0到64之间的整数！已使用默认值 4"),
+                          QStringLiteral("设置文件中 warm_url=ftp://x/ 有误：预热地址只能为空或 http、https 网址！已使用默认值（空）")}));
   }
 
   // A missing yes/no key leaves the dialog's option as it was.

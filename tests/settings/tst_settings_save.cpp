@@ -57,12 +57,35 @@ Settings before() {
   return s;
 }
 
-// The six keys every save writes, in the order it writes them.
-QStringList written(const QString& options, const QStringList& boxes) {
+// The default texts of the warming and timed-start boxes.
+const QStringList kOptionDefaults{"4", "15", "", "0", "ntp.aliyun.com"};
+
+// The keys every save writes, in the order it writes them; the warming and
+// timed-start boxes at their defaults unless given.
+QStringList written(const QString& options, const QStringList& boxes,
+                    const QStringList& optionBoxes = kOptionDefaults) {
   return {"check_whois=" + QString(options[0] == u'0' ? "1" : "0"),
           "whois_after_reg=" + QString(options[1] == u'0' ? "1" : "0"),
           "save_log=" + QString(options[2] == u'0' ? "1" : "0"), "whois_time=" + boxes[0],
-          "whois_timeout=" + boxes[1], "whois_time2=" + boxes[2]};
+          "whois_timeout=" + boxes[1], "whois_time2=" + boxes[2],
+          "warm_connections=" + optionBoxes[0], "warm_interval=" + optionBoxes[1],
+          "warm_url=" + optionBoxes[2], "timed_lead_ms=" + optionBoxes[3],
+          "time_server=" + optionBoxes[4]};
+}
+
+// The five settings as one text: warm_connections, warm_interval, warm_url,
+// timed_lead_ms, time_server.
+QStringList optionValues(const Settings& s) {
+  return {QString::number(s.warm_connections), QString::number(s.warm_interval), s.warm_url,
+          QString::number(s.timed_lead_ms), s.time_server};
+}
+
+void setOptionBoxes(SettingsDialogState& d, const QStringList& boxes) {
+  d.warm_connections = boxes[0];
+  d.warm_interval = boxes[1];
+  d.warm_url = boxes[2];
+  d.timed_lead_ms = boxes[3];
+  d.time_server = boxes[4];
 }
 
 ServerRow row(const QString& line) { return serverRowFromLine(line, nullptr); }
@@ -277,6 +300,83 @@ class TestSettingsSave : public QObject {
     QCOMPARE(int(saved.st_mode & 07777), 0600);
   }
 
+  // The warming and timed-start boxes: checked after the WHOIS ones, each
+  // with its own message, written as typed and used as read.
+  void saveOptionKeys_data() {
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("whoisTime");
+    QTest::addColumn<QString>("message");  // empty: saved
+    QTest::addColumn<QStringList>("values");
+
+    const QString MCONN = QStringLiteral("预热连接数只能为0到64之间的整数！");
+    const QString MINT = QStringLiteral("预热间隔只能为1到3600之间的整数（秒）！");
+    const QString MURL = QStringLiteral("预热地址只能为空或 http、https 网址！");
+    const QString MLEAD = QStringLiteral("定时提前只能为0到5000之间的整数（毫秒）！");
+    const QString MTIME = QStringLiteral("时间服务器只能为空或 主机名[:端口]！");
+    auto saved = [](const char* name, const QStringList& boxes, const QStringList& values) {
+      QTest::newRow(name) << boxes << "0" << QString() << values;
+    };
+    auto refused = [](const char* name, const QStringList& boxes, const QString& message,
+                      const QString& whoisTime = "0") {
+      QTest::newRow(name) << boxes << whoisTime << message << QStringList();
+    };
+    saved("lowest", {"0", "1", "", "0", ""}, {"0", "1", "", "0", ""});
+    saved("highest, an https URL and an IPv6 server with port",
+          {"64", "3600", "https://reg.example.com/ping", "5000", "[::1]:1123"},
+          {"64", "3600", "https://reg.example.com/ping", "5000", "[::1]:1123"});
+    saved("leading zeros, a host with port", {"007", "15", "http://127.0.0.1:8080/", "050", "127.0.0.1:123"},
+          {"7", "15", "http://127.0.0.1:8080/", "50", "127.0.0.1:123"});
+    refused("the WHOIS checks come first", {"x", "15", "", "0", ""}, M1, "x");
+    refused("connections 65", {"65", "15", "", "0", ""}, MCONN);
+    refused("connections empty", {"", "15", "", "0", ""}, MCONN);
+    refused("connections with a sign", {"+4", "15", "", "0", ""}, MCONN);
+    refused("interval 0", {"4", "0", "", "0", ""}, MINT);
+    refused("interval with a fraction", {"4", "1.5", "", "0", ""}, MINT);
+    refused("URL of another scheme", {"4", "15", "ftp://reg.example/", "0", ""}, MURL);
+    refused("URL without host", {"4", "15", "https://", "0", ""}, MURL);
+    refused("URL that is no URL", {"4", "15", "reg example", "0", ""}, MURL);
+    refused("lead 5001", {"4", "15", "", "5001", ""}, MLEAD);
+    refused("lead negative", {"4", "15", "", "-1", ""}, MLEAD);
+    refused("lead beyond 32 bits", {"4", "15", "", "99999999999", ""}, MLEAD);
+    refused("time server port 0", {"4", "15", "", "0", "ntp.example:0"}, MTIME);
+    refused("time server port 65536", {"4", "15", "", "0", "ntp.example:65536"}, MTIME);
+    refused("time server with a blank", {"4", "15", "", "0", "ntp example"}, MTIME);
+    refused("time server with a scheme", {"4", "15", "", "0", "udp://ntp.example"}, MTIME);
+    refused("the first failing box wins", {"4", "0", "ftp://x/", "-1", "a b"}, MINT);
+  }
+  void saveOptionKeys() {
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, whoisTime);
+    QFETCH(QString, message);
+    QFETCH(QStringList, values);
+    SettingsDialogState dialog;
+    dialog.whois_time = whoisTime;
+    setOptionBoxes(dialog, boxes);
+    Settings settings;
+    ScriptedPrompter prompter;
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    if (!message.isEmpty()) {
+      QVERIFY(!ok);
+      QCOMPARE(prompter.messages(), QStringList{message});
+      QVERIFY(!QFile::exists(path()));
+      QCOMPARE(optionValues(settings), optionValues(Settings()));
+      return;
+    }
+    QVERIFY(ok);
+    QCOMPARE(optionValues(settings), values);
+    QCOMPARE(readFile(path()),
+             option(written("000", {"0", "5", "0"}, boxes) +
+                    QStringList{"whois_server_1=" + B, "whois_no=1"}));
+    Settings loaded;
+    SettingsDialogState shown;
+    loadSettings(path(), loaded, shown);
+    QCOMPARE(optionValues(loaded), values);
+    QCOMPARE((QStringList{shown.warm_connections, shown.warm_interval, shown.warm_url,
+                          shown.timed_lead_ms, shown.time_server}),
+             boxes);
+    QCOMPARE(loaded.problems, QStringList());
+  }
+
   // The log file and webhook keys: written when set or when the file had
   // them, read back at the next start; a webhook that cannot be sent, or a
   // value the load would cut, is refused.
@@ -483,9 +583,10 @@ class TestSettingsSave : public QObject {
                           "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"
                           "[|||每秒查询数|||同时查询数]",
                           "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志",
-                          "注册后是否继续 whois 查询", "间隔", "保 存", "退 出"})
+                          "注册后是否继续 whois 查询", "间隔", "预热连接数", "预热间隔", "预热地址",
+                          "时间服务器", "定时提前", "毫秒", "保 存", "退 出"})
       QVERIFY2(texts.contains(QString::fromUtf8(t)), t);
-    QCOMPARE(texts.count(QStringLiteral("秒")), 3);
+    QCOMPARE(texts.count(QStringLiteral("秒")), 4);
     QCOMPARE(texts.count(QStringLiteral("是")), 3);
     QCOMPARE(texts.count(QStringLiteral("否")), 3);
 
@@ -517,6 +618,12 @@ class TestSettingsSave : public QObject {
     QTest::keyClick(server, Qt::Key_Return);
     QTest::keyClicks(server, L2);
     QCOMPARE(state.whois_server, B + CRLF + L1 + CRLF + L2);
+    auto* timeServer = dlg.findChild<QLineEdit*>("time_server");
+    QVERIFY(timeServer);
+    QCOMPARE(timeServer->text(), QStringLiteral("ntp.aliyun.com"));
+    timeServer->selectAll();
+    QTest::keyClicks(timeServer, "127.0.0.1:1123");
+    QCOMPARE(state.time_server, QStringLiteral("127.0.0.1:1123"));
 
     QTest::mouseClick(exit, Qt::LeftButton);
     QVERIFY(dlg.isHidden());
@@ -546,8 +653,9 @@ class TestSettingsSave : public QObject {
     QCOMPARE(fixture::flags(settings), QString("YYN"));
     QCOMPARE(fixture::times(settings), QString("12,9,0"));
     QCOMPARE(fixture::rows(settings), (QStringList{B, L1, L2}));
+    QCOMPARE(settings.time_server, QStringLiteral("127.0.0.1:1123"));
     QCOMPARE(readFile(path()),
-             option(written("001", {"12", "9", "0"}) +
+             option(written("001", {"12", "9", "0"}, {"4", "15", "", "0", "127.0.0.1:1123"}) +
                     QStringList{"whois_server_1=" + B, "whois_server_2=" + L1, "whois_server_3=" + L2,
                                 "whois_no=3"}));
   }

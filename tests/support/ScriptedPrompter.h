@@ -28,9 +28,12 @@ class ScriptedPrompter : public Prompter {
     shown.append({text, title, icon, false});
     if (onMessage) onMessage(text);
   }
-  bool askYesNo(const QString& text, const QString& title, MessageIcon icon) override {
+  bool askYesNo(const QString& text, const QString& title, MessageIcon icon,
+                const std::function<void()>& onYes) override {
     shown.append({text, title, icon, true});
-    return answers.isEmpty() ? false : answers.takeFirst();
+    const bool yes = answers.isEmpty() ? false : answers.takeFirst();
+    if (yes && onYes) onYes();
+    return yes;
   }
   QString openFileName(const QString&) override {
     return openNames.isEmpty() ? QString() : openNames.takeFirst();

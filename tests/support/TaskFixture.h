@@ -15,7 +15,11 @@ struct TaskFixture {
   SettingsDialogState dialogState;
   TaskWindow w{view, prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini"))};
 
-  TaskFixture() { w.Form_Load(); }
+  // No time server: a test that arms a timed start asks none on the internet.
+  TaskFixture() {
+    settings.time_server.clear();
+    w.Form_Load();
+  }
 
   // A valid one-domain task in form mode against url.
   void setSimpleTask(const QString& url, const QString& domains = QStringLiteral("domain===a.com")) {

@@ -88,15 +88,18 @@ class TestWindowNotifications : public QObject {
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-notifications"));
   }
 
-  // A notice is said on the window's status line.
-  void noticeOnTheStatusLine() {
+  // A notice is said beside the count-down, whole in its tool tip; the status
+  // line keeps its own text.
+  void noticeBesideTheCountdown() {
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     Settings settings;
     SettingsDialogState dialogState;
     MainWindow window(prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini")));
     emit window.task().events.notice(QStringLiteral("日志保存失败！"));
-    QCOMPARE(window.task().view.text(Ctl::Label1), QStringLiteral("日志保存失败！"));
+    QCOMPARE(window.task().view.text(Ctl::Label_notice), QStringLiteral("日志保存失败！"));
+    QCOMPARE(window.view().widget(Ctl::Label_notice)->toolTip(), QStringLiteral("日志保存失败！"));
+    QCOMPARE(window.task().view.text(Ctl::Label1), QStringLiteral("状态：停止"));
   }
 };
 
