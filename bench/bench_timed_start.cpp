@@ -1,18 +1,19 @@
 // Timed start: how late the first registration request of a timed catch
-// (without WHOIS, asynchronous, nothing displayed, warming off: a cold
-// connection) arrives at the registrar stub after the set second, over 10
-// starts of `zembrin catch TASK --settings INI --at ...`, for a flood
-// (frequency "0": the stub is busy with the flood's other connections at
-// once) and for 2 requests per second (the first request alone):
-//   - on the local clock (no time server);
-//   - with a time server stub on 127.0.0.1 whose clock runs 1.5 s ahead, the
-//     lateness taken on the stub's clock (the catch starts 1.5 s earlier by
-//     ours);
+// (without WHOIS, asynchronous, nothing displayed) arrives at the registrar
+// stub after the set second, over 10 starts of
+// `zembrin catch TASK --settings INI --at ...`:
+//   - on the local clock (no time server), and with a time server stub on
+//     127.0.0.1 whose clock runs 1.5 s ahead, the lateness then taken on the
+//     stub's clock (the catch starts 1.5 s earlier by ours);
+//   - 2 requests per second (the first request alone) with warming off (a
+//     cold connection) and on, and a flood (frequency "0": the stub is busy
+//     with the flood's other requests at once) with warming on;
 // next to a minimal client that sleeps until the second (clock_nanosleep,
 // absolute) and then opens a connection and sends one request.
 //
 //   bench_timed_start [STARTS [ZEMBRIN]]   defaults: 10, the runner of this build
-//   (ZEMBRIN: another build of the runner, e.g. an older one, for the local clock)
+//   (ZEMBRIN: another build of the runner, e.g. an older one: local clock,
+//   cold, 2 per second only)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,12 +68,13 @@ void report(const char* how, const QList<double>& lateMs) {
   std::printf("\n");
 }
 
-// The first arrival after a run, in ms after the set second (on a clock
-// aheadMs ahead of ours); NaN when nothing arrived.
+// The first registration's arrival (warm-ups go to "/"), in ms after the set
+// second (on a clock aheadMs ahead of ours); NaN when none arrived.
 double firstLateness(const StubHttpServer& stub, qint64 second, double aheadMs) {
-  const QList<qint64> arrivals = stub.arrivalTimesNs();
-  if (arrivals.isEmpty()) return std::nan("");
-  const qint64 first = *std::min_element(arrivals.begin(), arrivals.end());
+  qint64 first = 0;
+  for (const StubHttpServer::Request& r : stub.requests())
+    if (r.target == "/reg" && (first == 0 || r.arrivalNs < first)) first = r.arrivalNs;
+  if (first == 0) return std::nan("");
   const double wallMs = double(first + wallMinusMonotonicNs()) / 1e6;
   return wallMs + aheadMs - double(second) * 1000.0;
 }
@@ -102,7 +104,7 @@ QList<double> minimalClient(int starts, StubHttpServer& stub) {
 }
 
 QList<double> timedStarts(int starts, StubHttpServer& stub, const QString& timeServer,
-                          double aheadMs, int perSecond, const QString& program) {
+                          double aheadMs, int perSecond, bool warm, const QString& program) {
   TaskFixture f;
   f.setSimpleTask(stub.url(QStringLiteral("/reg")));
   f.view.setIndex(Ctl::radio_send_type, 1);  // POST
@@ -111,8 +113,9 @@ QList<double> timedStarts(int starts, StubHttpServer& stub, const QString& timeS
   f.view.setIndex(Ctl::radio_return_info, 0);
   f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(QString::number(perSecond)));
   f.view.setText(Ctl::reg_second, QStringLiteral("1"));
-  const QByteArray ini = "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\ntime_server=" +
-                         timeServer.toUtf8() + "\r\n";
+  const QByteArray ini = "[option]\r\ncheck_whois=0\r\nwarm_connections=" +
+                         QByteArray(warm ? "4" : "0") + "\r\ntime_server=" + timeServer.toUtf8() +
+                         "\r\n";
   QList<double> late;
   for (int i = 0; i < starts; ++i) {
     QTemporaryDir dir;
@@ -135,22 +138,30 @@ int main(int argc, char** argv) {
   const int starts = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
   const QString program = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(ZEMBRIN_BIN);
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
-  stub.setRecordDetails(false);
   if (!stub.listen()) return 1;
   StubSntpServer sntp(StubSntpServer::Threading::OwnThread);
   if (!sntp.listen()) return 1;
   sntp.setOffsetMs(kServerAheadMs);
 
-  std::printf("timed start: first request's arrival after the set second, %d starts each "
-              "(catch without WHOIS, cold connection)\n", starts);
+  std::printf("timed start: first registration's arrival after the set second, %d starts each "
+              "(catch without WHOIS)\n", starts);
   report("minimal client (sleep to the second, send)", minimalClient(starts, stub));
-  for (const int perSecond : {0, 2}) {
-    const QByteArray rate = perSecond == 0 ? "flood" : "2/s";
-    report(("zembrin catch --at, local clock, " + rate).constData(),
-           timedStarts(starts, stub, QString(), 0, perSecond, program));
-    if (argc <= 2)
-      report(("zembrin catch --at, time server 1.5 s ahead, " + rate).constData(),
-             timedStarts(starts, stub, sntp.address(), kServerAheadMs, perSecond, program));
+  struct Way {
+    const char* name;
+    bool timeServer;
+    int perSecond;
+    bool warm;
+  };
+  const Way ways[] = {
+      {"local clock, 2/s, cold", false, 2, false},  {"time server, 2/s, cold", true, 2, false},
+      {"local clock, 2/s, warm", false, 2, true},   {"time server, 2/s, warm", true, 2, true},
+      {"local clock, flood, warm", false, 0, true}, {"time server, flood, warm", true, 0, true},
+  };
+  for (const Way& way : ways) {
+    if (argc > 2 && (way.timeServer || way.warm || way.perSecond == 0)) continue;
+    report((QByteArray("zembrin catch --at, ") + way.name).constData(),
+           timedStarts(starts, stub, way.timeServer ? sntp.address() : QString(),
+                       way.timeServer ? kServerAheadMs : 0, way.perSecond, way.warm, program));
   }
   std::printf("target: within 2 ms after the second, never before it\n");
   return 0;
