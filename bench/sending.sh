@@ -10,4 +10,5 @@ zembrin_build build/bench Release -DZEMBRIN_BUILD_TESTS=OFF -DZEMBRIN_BUILD_BENC
 build/bench/bench_sending "$@"
 echo
 build/bench/bench_pacing 10 200 400
-if [ -x build/bench/bench_timed_start ]; then echo; build/bench/bench_timed_start; fi
+echo
+build/bench/bench_timed_start

@@ -297,7 +297,11 @@ void TaskWindow::aimDueAlarm() {
 // click would.
 void TaskWindow::prepareWhenNear() {
   constexpr qint64 kPrepareAheadUs = 2000000;
-  if (catchPrepared_ || dueMomentUs() - platform::wallClockUs() > kPrepareAheadUs) return;
+  // The registrar's connections are warm well before: 30 s ahead.
+  constexpr qint64 kWarmAheadUs = 30000000;
+  const qint64 aheadUs = dueMomentUs() - platform::wallClockUs();
+  if (aheadUs <= kWarmAheadUs) warmer.start(api_url, settings);
+  if (catchPrepared_ || aheadUs > kPrepareAheadUs) return;
   if (!taskProblem(*this).isEmpty()) return;
   prepareCatch();
   catchPrepared_ = true;

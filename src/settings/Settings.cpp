@@ -2,8 +2,7 @@
 
 ServerRow builtinServerRow() {
   return {QStringLiteral(".com,.net"), QStringLiteral("whois.verisign-grs.com"), QStringLiteral("43"),
-          QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString(),
-          QString(), QString(), QString()};
+          QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString(), {}, {}, {}};
 }
 
 QString builtinServerLine() {

@@ -7,7 +7,7 @@
 // limited-reply text of the user's own).
 struct ServerRow {
   QString suffixes, server, port, deleted_mark, expiry_head, expiry_tail;
-  QString rate, parallel, limited_mark;
+  QString rate{}, parallel{}, limited_mark{};  // optional fields 7 to 9
   bool isEmpty() const {
     return suffixes.isEmpty() && server.isEmpty() && port.isEmpty() && deleted_mark.isEmpty() &&
            expiry_head.isEmpty() && expiry_tail.isEmpty() && rate.isEmpty() && parallel.isEmpty() &&

@@ -29,7 +29,7 @@ struct Markers {
   QString deleted_mark;
   QString expiry_head;
   QString expiry_tail;
-  QString limited_mark;  // a text of the user's own that means "limited"
+  QString limited_mark{};  // a text of the user's own that means "limited"
 };
 
 // A deleted marker that can report a deletion: a blank one would occur in

@@ -278,6 +278,28 @@ class TestSettingsSave : public QObject {
     if (rows != QStringList{OLD}) QCOMPARE(fixture::rows(loaded), rows);  // else the table was kept
   }
 
+  // A first start creates the settings file and the first save fills it;
+  // with the usual umask it stays its owner's alone.
+  void firstStartThenSaveLeavesTheFileOwnerOnly() {
+    const mode_t oldMask = ::umask(022);
+    Settings settings;
+    SettingsDialogState dialog;
+    loadSettings(path(), settings, dialog);
+    struct stat created {};
+    const bool exists = ::stat(QFile::encodeName(path()).constData(), &created) == 0;
+    dialog.whois_server = L1;
+    ScriptedPrompter prompter;
+    const bool ok = saveSettings(dialog, settings, path(), prompter);
+    ::umask(oldMask);
+    QVERIFY(exists);
+    QCOMPARE(int(created.st_mode & 07777), 0600);
+    QVERIFY(ok);
+    QVERIFY(readFile(path()).contains(gb("whois_server_1=" + L1)));
+    struct stat saved {};
+    QCOMPARE(::stat(QFile::encodeName(path()).constData(), &saved), 0);
+    QCOMPARE(int(saved.st_mode & 07777), 0600);
+  }
+
   // The warming and timed-start boxes: checked after the WHOIS ones, each
   // with its own message, written as typed and used as read.
   void saveOptionKeys_data() {
@@ -353,28 +375,6 @@ class TestSettingsSave : public QObject {
                           shown.timed_lead_ms, shown.time_server}),
              boxes);
     QCOMPARE(loaded.problems, QStringList());
-  }
-
-  // A first start creates the settings file and the first save fills it;
-  // with the usual umask it stays its owner's alone.
-  void firstStartThenSaveLeavesTheFileOwnerOnly() {
-    const mode_t oldMask = ::umask(022);
-    Settings settings;
-    SettingsDialogState dialog;
-    loadSettings(path(), settings, dialog);
-    struct stat created {};
-    const bool exists = ::stat(QFile::encodeName(path()).constData(), &created) == 0;
-    dialog.whois_server = L1;
-    ScriptedPrompter prompter;
-    const bool ok = saveSettings(dialog, settings, path(), prompter);
-    ::umask(oldMask);
-    QVERIFY(exists);
-    QCOMPARE(int(created.st_mode & 07777), 0600);
-    QVERIFY(ok);
-    QVERIFY(readFile(path()).contains(gb("whois_server_1=" + L1)));
-    struct stat saved {};
-    QCOMPARE(::stat(QFile::encodeName(path()).constData(), &saved), 0);
-    QCOMPARE(int(saved.st_mode & 07777), 0600);
   }
 
   // The log file and webhook keys: written when set or when the file had
