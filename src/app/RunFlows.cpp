@@ -264,8 +264,8 @@ void TaskWindow::armTimedStart() {
 void TaskWindow::disarmTimedStart() {
   stopTimedStartClocks();
   sntp_.cancel();
-  if (!std::exchange(catchPrepared_, false)) return;
   warmer.stop();
+  if (!std::exchange(catchPrepared_, false)) return;
   loop_ring.reset();
   releaseRequestPool(*this);
 }
@@ -333,6 +333,10 @@ void TaskWindow::timedStartDue() {
     return;
   }
   // A task refused when due leaves the window idle: no timed start is pending
-  // any more, so the exit question must not be asked for it.
-  if (!startCatch()) timer_start = 0;
+  // any more, so the exit question must not be asked for it, and nothing is
+  // warmed for it.
+  if (!startCatch()) {
+    timer_start = 0;
+    warmer.stop();
+  }
 }

@@ -184,13 +184,20 @@ class TimedStartTest : public QObject {
     QVERIFY(idle());
     QCOMPARE(f.view.text(Ctl::Label_timer), QStringLiteral("剩余时间：0天 0时 0分 0秒"));
     QCOMPARE(registrationsAt(f.registrar).size(), 0);
+    QVERIFY(!f.w.warmer.active());
   }
 
-  // Cancelled after its preparation (warming begun): nothing more is sent,
-  // and the window is idle.
-  void cancelAfterPreparation() {
+  // Cancelled while warming, before or after the preparation: nothing more is
+  // sent, and the window is idle.
+  void cancelWhileWarming_data() {
+    QTest::addColumn<int>("aheadS");
+    QTest::newRow("prepared") << 0;  // close enough to be prepared at once
+    QTest::newRow("warming, not yet prepared") << 6;
+  }
+  void cancelWhileWarming() {
+    QFETCH(int, aheadS);
     TimedFixture f;
-    const qint64 second = secondAhead(0);  // close enough to be prepared at once
+    const qint64 second = secondAhead(aheadS);
     f.arm(second);
     QCOMPARE(f.w.timer_start, qint16(1));
     QVERIFY(f.registrar.waitForRequests(1, 3000));  // a warm-up
@@ -202,6 +209,7 @@ class TimedStartTest : public QObject {
     QVERIFY(!waitFor([&] { return f.registrar.requestCount() > before; },
                      int((second * 1000000 - platform::wallClockUs()) / 1000) + 500));
     QVERIFY(registrationsAt(f.registrar).isEmpty());
+    QVERIFY(!f.w.warmer.active());
     QVERIFY(f.view.enabled(Ctl::regstart));
     QVERIFY(!f.view.enabled(Ctl::time_end));
     QCOMPARE(f.w.int_start(), qint16(0));
