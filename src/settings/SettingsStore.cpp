@@ -219,7 +219,7 @@ QString defaultSettingsPath() {
   const QString path = settingsPathFor(programDir, qEnvironmentVariable("XDG_CONFIG_HOME"),
                                        QDir::homePath());
   if (QFileInfo(path).absolutePath() != QDir::cleanPath(programDir)) {
-    // Private, as the base directory specification asks of folders it makes.
+    // Private, as the XDG base directory rules ask of folders they make.
     QString made;
     for (const QString& part : QFileInfo(path).absolutePath().split(u'/', Qt::SkipEmptyParts)) {
       made += u'/' + part;
