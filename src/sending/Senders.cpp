@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "sending/SendContext.h"
 #include "codecs/StopWatch.h"
@@ -254,6 +255,8 @@ void SendFormLoop(SendContext& w) {
 
   // A stop already pending when a WHOIS reply triggers this send is kept.
   bool stoppedByUser = mode == 2 && w.int_start() != 1;
+  // Taken at once: a deletion read while this one waits sets its own.
+  std::function<void()> afterOnWire = std::exchange(w.after_catch_on_wire, nullptr);
   if (mode != 2) {
     // Precise: a coarse one-second timer may fire early, tick after tick, and
     // its whole-second count would end the run up to a second short.
@@ -335,6 +338,7 @@ void SendFormLoop(SendContext& w) {
                   onWireNs = platform::monotonicNs();
                   if (paced) countLateness(w, dueNs);
                   if (mode == 2) ++w.catches;
+                  if (afterOnWire) std::exchange(afterOnWire, nullptr)();
                 });
     if (mode == 2) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
@@ -358,6 +362,7 @@ void SendFormLoop(SendContext& w) {
   }
 
   ring->release();
+  if (afterOnWire) afterOnWire();
   // Nothing leaves after a stop: a request still waiting for its connection
   // is given up (a WHOIS-triggered one only when the user stopped).
   if (stoppedByUser) platform::dropRequestsNotOnWire();
