@@ -111,43 +111,48 @@ HttpEngine::~HttpEngine() {
   g_engine = nullptr;
 }
 
-int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void* socketp) {
+// A socket's notifiers stay while it is open: a kept-alive connection is
+// handed back and forth for every request of a flood, and making notifiers
+// anew each time costs more than the request's own work.
+int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void*) {
   auto* self = static_cast<HttpEngine*>(userp);
-  auto* watch = static_cast<SocketWatch*>(socketp);
   if (what == CURL_POLL_REMOVE) {
-    if (watch) {
-      // May be called from inside the notifier's own signal: defer deletion.
-      for (QSocketNotifier* n : {watch->read, watch->write}) {
-        if (!n) continue;
-        n->setEnabled(false);
-        n->deleteLater();
-      }
-      delete watch;
-      curl_multi_assign(self->multi_, s, nullptr);
+    if (auto it = self->socket_watches_.find(s); it != self->socket_watches_.end()) {
+      for (QSocketNotifier* n : {it->second.read, it->second.write})
+        if (n) n->setEnabled(false);
+      it->second.inUse = false;
     }
-    self->watched_sockets_.erase(s);
     return 0;
   }
-  if (!watch) {
-    watch = new SocketWatch;
-    curl_multi_assign(self->multi_, s, watch);
-    self->watched_sockets_.insert(s);
-  }
+  SocketWatch& watch = self->socket_watches_[s];
+  watch.inUse = true;
   const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
   const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
-  if (wantRead && !watch->read) {
-    watch->read = new QSocketNotifier(s, QSocketNotifier::Read, self);
-    connect(watch->read, &QSocketNotifier::activated, self,
+  if (wantRead && !watch.read) {
+    watch.read = new QSocketNotifier(s, QSocketNotifier::Read, self);
+    connect(watch.read, &QSocketNotifier::activated, self,
             [self, s] { self->drive(s, CURL_CSELECT_IN); });
   }
-  if (wantWrite && !watch->write) {
-    watch->write = new QSocketNotifier(s, QSocketNotifier::Write, self);
-    connect(watch->write, &QSocketNotifier::activated, self,
+  if (wantWrite && !watch.write) {
+    watch.write = new QSocketNotifier(s, QSocketNotifier::Write, self);
+    connect(watch.write, &QSocketNotifier::activated, self,
             [self, s] { self->drive(s, CURL_CSELECT_OUT); });
   }
-  if (watch->read) watch->read->setEnabled(wantRead);
-  if (watch->write) watch->write->setEnabled(wantWrite);
+  if (watch.read && watch.read->isEnabled() != wantRead) watch.read->setEnabled(wantRead);
+  if (watch.write && watch.write->isEnabled() != wantWrite) watch.write->setEnabled(wantWrite);
   return 0;
+}
+
+void HttpEngine::forgetSocket(curl_socket_t s) {
+  const auto it = socket_watches_.find(s);
+  if (it == socket_watches_.end()) return;
+  // May be called from inside the notifier's own signal: deleted later.
+  for (QSocketNotifier* n : {it->second.read, it->second.write}) {
+    if (!n) continue;
+    n->setEnabled(false);
+    n->deleteLater();
+  }
+  socket_watches_.erase(it);
 }
 
 int HttpEngine::onTimer(CURLM*, long timeoutMs, void* userp) {
@@ -183,12 +188,18 @@ int HttpEngine::onPrereq(void* userp, char*, char*, int, int) {
 // watched for a server that closes them.
 curl_socket_t HttpEngine::onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address) {
   const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-  if (fd >= 0 && g_engine) g_engine->open_sockets_[fd] = static_cast<HttpTransfer*>(userp)->origin;
+  if (fd >= 0 && g_engine) {
+    g_engine->forgetSocket(fd);  // a socket closed behind our back had this number
+    g_engine->open_sockets_[fd] = static_cast<HttpTransfer*>(userp)->origin;
+  }
   return fd >= 0 ? fd : CURL_SOCKET_BAD;
 }
 
 int HttpEngine::onCloseSocket(void*, curl_socket_t s) {
-  if (g_engine) g_engine->open_sockets_.erase(s);
+  if (g_engine) {
+    g_engine->open_sockets_.erase(s);
+    g_engine->forgetSocket(s);
+  }
   return ::close(s);
 }
 
@@ -198,7 +209,7 @@ int HttpEngine::onCloseSocket(void*, curl_socket_t s) {
 bool HttpEngine::idleConnectionClosed(const QByteArray& origin) {
   std::vector<pollfd> idle;
   for (const auto& [s, socketOrigin] : open_sockets_)
-    if (socketOrigin == origin && !watched_sockets_.count(s)) idle.push_back({s, POLLIN | POLLRDHUP, 0});
+    if (socketOrigin == origin && !socketInUse(s)) idle.push_back({s, POLLIN | POLLRDHUP, 0});
   if (idle.empty() || ::poll(idle.data(), idle.size(), 0) <= 0) return false;
   for (const pollfd& p : idle) {
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
@@ -597,7 +608,8 @@ void addTrustedCaFileForTests(const QString& pemPath) {
   HttpEngine::instance().setExtraCa(bundle);
 }
 
-QByteArray normalizeUrl(const QString& url) {
+namespace {
+QByteArray escapedUrl(const QString& url) {
   static const char kHex[] = "0123456789ABCDEF";
   const QByteArray utf8 = url.toUtf8();
   // The host stays as typed (libcurl turns an international name into its
@@ -621,6 +633,17 @@ QByteArray normalizeUrl(const QString& url) {
     }
   }
   return out;
+}
+}  // namespace
+
+QByteArray normalizeUrl(const QString& url) {
+  // A flood opens the same URL for every request.
+  thread_local QString lastUrl;
+  thread_local QByteArray lastNormal;
+  if (url == lastUrl && !url.isNull()) return lastNormal;
+  lastNormal = escapedUrl(url);
+  lastUrl = url;
+  return lastNormal;
 }
 
 }  // namespace platform

@@ -77,6 +77,7 @@ class HttpEngine : public HttpEngineSignals {
   struct SocketWatch {
     QSocketNotifier* read = nullptr;
     QSocketNotifier* write = nullptr;
+    bool inUse = false;  // by a transfer; else idle in libcurl's cache
   };
 
   static int onSocket(CURL* easy, curl_socket_t s, int what, void* userp, void* socketp);
@@ -85,6 +86,11 @@ class HttpEngine : public HttpEngineSignals {
   static int onPrereq(void* userp, char*, char*, int, int);
   static curl_socket_t onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address);
   static int onCloseSocket(void* userp, curl_socket_t s);
+  void forgetSocket(curl_socket_t s);
+  bool socketInUse(curl_socket_t s) const {
+    const auto it = socket_watches_.find(s);
+    return it != socket_watches_.end() && it->second.inUse;
+  }
 
   // curl_multi_socket_action, then hands out what finished.
   void drive(curl_socket_t s, int events);
@@ -103,7 +109,7 @@ class HttpEngine : public HttpEngineSignals {
   RequestCounters counters_;
   quint64 count_generation_ = 0;
   std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
-  std::unordered_set<curl_socket_t> watched_sockets_;  // in use by a transfer
+  std::unordered_map<curl_socket_t, SocketWatch> socket_watches_;
   std::vector<CURL*> idle_easy_;
   QByteArray extra_ca_;
   QByteArray ca_file_, ca_dir_;  // from the environment
