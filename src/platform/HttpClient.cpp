@@ -100,7 +100,6 @@ HttpEngine::~HttpEngine() {
     }
     curl_multi_remove_handle(multi_, t->easy);
     curl_easy_cleanup(t->easy);
-    curl_slist_free_all(t->headers);
     delete t;
   }
   transfers_.clear();
@@ -397,7 +396,6 @@ void HttpEngine::release(HttpTransfer* t) {
   curl_multi_remove_handle(multi_, t->easy);
   if (auto it = per_origin_.find(t->origin); it != per_origin_.end() && --it.value() <= 0)
     per_origin_.erase(it);
-  curl_slist_free_all(t->headers);
   if (idle_easy_.size() < 256) {
     idle_easy_.push_back(t->easy);
   } else {
@@ -419,7 +417,7 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   setOption(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
   setOption(e, CURLOPT_PREREQDATA, t);
   setOption(e, CURLOPT_OPENSOCKETDATA, t);
-  setOption(e, CURLOPT_HTTPHEADER, t->headers);
+  setOption(e, CURLOPT_HTTPHEADER, t->headers.get());
   setOption(e, CURLOPT_CUSTOMREQUEST, nullptr);
   if (method == "GET" && t->body.isEmpty()) {
     setOption(e, CURLOPT_HTTPGET, 1L);
@@ -435,6 +433,19 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   if (method != "POST") setOption(e, CURLOPT_CUSTOMREQUEST, method.constData());
 }
 
+// The requests of a flood all carry the same headers: their list is made
+// once and shared while they are out.
+std::shared_ptr<curl_slist> HttpEngine::headerList(const QList<QByteArray>& headers) {
+  if (last_headers_ && headers == last_header_lines_) return last_headers_;
+  curl_slist* list = nullptr;
+  for (const QByteArray& h : headers) list = curl_slist_append(list, h.constData());
+  // No "Expect: 100-continue" round trip before a body.
+  list = curl_slist_append(list, "Expect:");
+  last_headers_ = std::shared_ptr<curl_slist>(list, curl_slist_free_all);
+  last_header_lines_ = headers;
+  return last_headers_;
+}
+
 void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByteArray& url,
                        const QList<QByteArray>& headers, const QByteArray& body) {
   auto* t = new HttpTransfer;
@@ -446,11 +457,8 @@ void HttpEngine::start(HttpRequest* owner, const QByteArray& method, const QByte
   t->body = body;
   t->counted = owner->counted_;
   t->countGeneration = count_generation_;
-  for (const QByteArray& h : headers) t->headers = curl_slist_append(t->headers, h.constData());
-  // No "Expect: 100-continue" round trip before a body.
-  t->headers = curl_slist_append(t->headers, "Expect:");
+  t->headers = headerList(headers);
   if (!t->easy) {
-    curl_slist_free_all(t->headers);
     delete t;
     owner->finish(HttpRequest::Outcome::failure(QStringLiteral("could not create a transfer")));
     emit owner->completed();

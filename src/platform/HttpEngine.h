@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -23,7 +24,7 @@ void destroyHttpEngine();
 
 struct HttpTransfer {
   CURL* easy = nullptr;
-  curl_slist* headers = nullptr;
+  std::shared_ptr<curl_slist> headers;
   QByteArray method;
   QByteArray url;
   QByteArray origin;
@@ -101,6 +102,7 @@ class HttpEngine : public HttpEngineSignals {
   void release(HttpTransfer* t);
   CURL* takeEasy();
   void configure(HttpTransfer* t, const QByteArray& method);
+  std::shared_ptr<curl_slist> headerList(const QList<QByteArray>& headers);
 
   CURLM* multi_ = nullptr;
   QTimer timer_;
@@ -111,6 +113,8 @@ class HttpEngine : public HttpEngineSignals {
   std::unordered_map<curl_socket_t, QByteArray> open_sockets_;  // with their origin
   std::unordered_map<curl_socket_t, SocketWatch> socket_watches_;
   std::vector<CURL*> idle_easy_;
+  QList<QByteArray> last_header_lines_;
+  std::shared_ptr<curl_slist> last_headers_;
   QByteArray extra_ca_;
   QByteArray ca_file_, ca_dir_;  // from the environment
   QByteArray no_proxy_;
