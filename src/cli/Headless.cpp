@@ -219,7 +219,7 @@ int runHeadless(int argc, char** argv) {
     started = w.startNormalRegistration();
   } else if (!a.at.isEmpty()) {
     if (!fillTimedStart(view, a.at)) {
-      view.message(QStringLiteral("日期时间有误，请检查！"));
+      view.message(texts::kBadDateTime);
       view.finish();
       return kExitRefused;
     }

@@ -86,7 +86,7 @@ class CatchWithoutWhoisTest : public QObject {
     f.view.setIndex(Ctl::radio_return_info, 0);
     f.setRate(perUnit, unitIndex, QStringLiteral("1"));
     f.w.regstart_Click();
-    QCOMPARE(f.w.send_mode, 1);
+    QCOMPARE(f.w.send_mode, SendMode::CatchWithoutWhois);
     QCOMPARE(f.w.interval_ms, intervalMs);
     QCOMPARE(f.w.duration_s, 1);
     if (timerDriven) {

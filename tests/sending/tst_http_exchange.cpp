@@ -257,24 +257,24 @@ void TestHttpExchange::tls() {
 void TestHttpExchange::displayRules_data() {
   QTest::addColumn<int>("sendInfo");
   QTest::addColumn<int>("returnInfo");
-  QTest::addColumn<int>("sendMode");
+  QTest::addColumn<SendMode>("sendMode");
   QTest::addColumn<int>("count");
   QTest::addColumn<bool>("loop");
   QTest::addColumn<bool>("show");
   QTest::addColumn<bool>("await");
-  QTest::newRow("first time, first") << 1 << 1 << 1 << 1 << true << true << true;
-  QTest::newRow("first time, second") << 1 << 1 << 1 << 2 << true << false << false;
-  QTest::newRow("every time") << 2 << 2 << 1 << 7 << true << true << true;
-  QTest::newRow("never") << 0 << 0 << 1 << 1 << true << false << false;
-  QTest::newRow("normal registration always") << 0 << 0 << 0 << 1 << true << true << true;
-  QTest::newRow("WHOIS-triggered, first of its call") << 1 << 1 << 2 << 1 << true << true << true;
-  QTest::newRow("tick sender, never") << 0 << 0 << 1 << 1 << false << false << false;
+  QTest::newRow("first time, first") << 1 << 1 << SendMode::CatchWithoutWhois << 1 << true << true << true;
+  QTest::newRow("first time, second") << 1 << 1 << SendMode::CatchWithoutWhois << 2 << true << false << false;
+  QTest::newRow("every time") << 2 << 2 << SendMode::CatchWithoutWhois << 7 << true << true << true;
+  QTest::newRow("never") << 0 << 0 << SendMode::CatchWithoutWhois << 1 << true << false << false;
+  QTest::newRow("normal registration always") << 0 << 0 << SendMode::NormalRegistration << 1 << true << true << true;
+  QTest::newRow("WHOIS-triggered, first of its call") << 1 << 1 << SendMode::WhoisTriggered << 1 << true << true << true;
+  QTest::newRow("tick sender, never") << 0 << 0 << SendMode::CatchWithoutWhois << 1 << false << false << false;
 }
 
 void TestHttpExchange::displayRules() {
   QFETCH(int, sendInfo);
   QFETCH(int, returnInfo);
-  QFETCH(int, sendMode);
+  QFETCH(SendMode, sendMode);
   QFETCH(int, count);
   QFETCH(bool, loop);
   QFETCH(bool, show);
