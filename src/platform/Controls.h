@@ -103,5 +103,8 @@ class TaskView;
 // regstop and time_end right after.
 void ToggleTaskControls(TaskView& view);
 
+// The MD5 formula box's text; empty while the box shows its hint.
+QString md5Formula(const TaskView& view);
+
 // "秒" 1, "分钟" 60, "小时" 3600; 0 for anything else.
 int secondsPerUnit(const QString& unitText);
