@@ -6,7 +6,8 @@
 //                 query: reaction (deletion reply sent -> registration
 //                 arrived) cold (warming off) and warm, over HTTP and HTTPS
 //                 (TLS stub, test CA through SSL_CERT_FILE), next to a
-//                 minimal client writing on an open connection
+//                 minimal client that blocks on the same WHOIS reply and
+//                 then writes on an open connection
 //   20 drops      20 domains deleted at once over HTTPS, registrar answering
 //                 in 300 ms: p50, p99, max, by warm connections
 //   after stop    200/s against a registrar answering in 2 s, SIGINT after
@@ -16,7 +17,13 @@
 //                 summary's sent count against arrivals, the ratio to
 //                 `wrk -t1 -c6` against the same nginx (HTTP/1.1)
 //
-//   bench_sending [RUNS [SECONDS]]     defaults: 7 runs per first-catch case, 5 s floods
+//   bench_sending [RUNS [SECONDS [first|drops|stop|flood]]]
+//                                      defaults: 7 runs per first-catch case, 5 s floods, all parts
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -79,6 +86,7 @@ struct Runner {
   void start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("SSL_CERT_FILE"), StubHttpServer::tlsFixture(QStringLiteral("ca.pem")));
+    if (qEnvironmentVariableIsSet("BENCH_BINDNOW")) env.insert(QStringLiteral("LD_BIND_NOW"), QStringLiteral("1"));
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(ZEMBRIN_BIN));
     process.setArguments({QStringLiteral("catch"), dir.filePath(QStringLiteral("task.txt")),
@@ -146,11 +154,18 @@ QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int del
   return ms;
 }
 
-// A minimal client: a request written on a connection already open (and
-// handshaken), from the write to the stub's arrival.
-QList<double> minimalClient(bool tls, int runs) {
+// A minimal client: it asks the WHOIS stub as a catch does, blocks on the
+// reply, and writes the registration on a connection already open (and
+// handshaken); from the stub's deletion reply to the registrar's arrival,
+// as a catch is measured.
+QList<double> minimalClient(bool tls, int runs, int deletedAfterMs) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   registrar.listen(tls);
+  StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+  whois.listen();
+  StubWhoisServer::Script deleted = StubWhoisServer::reply("No match for \"A.COM\".\r\n");
+  deleted.delayMs = deletedAfterMs;
+  whois.setScript(QStringLiteral("a.com"), deleted);
   QSslSocket socket;
   QSslConfiguration c = QSslConfiguration::defaultConfiguration();
   c.setCaCertificates(QSslCertificate::fromPath(StubHttpServer::tlsFixture(QStringLiteral("ca.pem"))));
@@ -162,16 +177,29 @@ QList<double> minimalClient(bool tls, int runs) {
     socket.connectToHost(QStringLiteral("127.0.0.1"), registrar.port());
     if (!socket.waitForConnected(5000)) return {};
   }
+  socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  const QByteArray body = "user=bob&domain=a.com";
+  const QByteArray req = "POST /reg HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                         QByteArray::number(body.size()) + "\r\n\r\n" + body;
   QList<double> ms;
   for (int i = 0; i < runs; ++i) {
-    const QByteArray body = "user=bob&domain=a.com";
-    const QByteArray req = "POST /reg HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-                           QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    const qint64 t0 = StubHttpServer::monotonicNs();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(whois.port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char reply[256];
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::write(fd, "a.com\r\n", 7) != 7 || ::read(fd, reply, sizeof reply) <= 0) {
+      ::close(fd);
+      return ms;
+    }
     socket.write(req);
     socket.flush();
+    ::close(fd);
     registrar.waitForRequests(i + 1, 5000);
-    ms << (registrar.requests().value(i).arrivalNs - t0) / 1e6;
+    const QList<StubWhoisServer::Query> queries = whois.queries();
+    ms << (registrar.requests().value(i).arrivalNs - queries.value(i).replySentNs) / 1e6;
     while (socket.bytesAvailable() == 0 && socket.waitForReadyRead(2000)) {}
     socket.readAll();
   }
@@ -183,7 +211,7 @@ void firstCatch(int runs) {
   for (bool tls : {false, true}) {
     const char* scheme = tls ? "HTTPS" : "HTTP";
     printStats(qPrintable(QStringLiteral("%1 minimal client, open connection").arg(scheme)),
-               stats(minimalClient(tls, runs)));
+               stats(minimalClient(tls, runs, 1500)));
     for (int warm : {0, 4}) {
       QList<double> all;
       for (int i = 0; i < runs; ++i) all += whoisCatch(tls, warm, {QStringLiteral("a.com")}, 1500, 0);
@@ -283,9 +311,10 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-  firstCatch(runs);
-  twentyDrops();
-  afterStop();
-  flood(seconds);
+  const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+  if (only.isEmpty() || only == QStringLiteral("first")) firstCatch(runs);
+  if (only.isEmpty() || only == QStringLiteral("drops")) twentyDrops();
+  if (only.isEmpty() || only == QStringLiteral("stop")) afterStop();
+  if (only.isEmpty() || only == QStringLiteral("flood")) flood(seconds);
   return 0;
 }

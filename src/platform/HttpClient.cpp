@@ -276,13 +276,43 @@ void HttpEngine::collectFinished() {
   if (any) emit transferDone();
 }
 
+// Handles are kept between transfers with what every transfer shares set
+// once: setting it all again for each request of a flood costs more than
+// the rest of the request's own set-up.
 CURL* HttpEngine::takeEasy() {
   if (!idle_easy_.empty()) {
     CURL* e = idle_easy_.back();
     idle_easy_.pop_back();
     return e;
   }
-  return curl_easy_init();
+  CURL* e = curl_easy_init();
+  if (!e) return nullptr;
+  setOption(e, CURLOPT_WRITEFUNCTION, &HttpEngine::onWrite);
+  setOption(e, CURLOPT_NOSIGNAL, 1L);
+  setOption(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  setOption(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
+  setOption(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  setOption(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
+  setOption(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
+  setOption(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
+  setOption(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
+  setOption(e, CURLOPT_ACCEPT_ENCODING, "");
+  setOption(e, CURLOPT_USERAGENT, kUserAgent);
+  setOption(e, CURLOPT_NOPROXY, no_proxy_.constData());
+  if (!ca_file_.isEmpty()) setOption(e, CURLOPT_CAINFO, ca_file_.constData());
+  if (!ca_dir_.isEmpty()) setOption(e, CURLOPT_CAPATH, ca_dir_.constData());
+  if (!extra_ca_.isEmpty()) {
+    curl_blob blob{const_cast<char*>(extra_ca_.constData()),
+                   static_cast<size_t>(extra_ca_.size()), CURL_BLOB_COPY};
+    setOption(e, CURLOPT_CAINFO_BLOB, &blob);
+  }
+  return e;
+}
+
+void HttpEngine::setExtraCa(const QByteArray& pemBundle) {
+  extra_ca_ = pemBundle;
+  for (CURL* e : idle_easy_) curl_easy_cleanup(e);
+  idle_easy_.clear();
 }
 
 // Redirects are followed by hand: libcurl would carry the body (password and
@@ -358,7 +388,6 @@ void HttpEngine::release(HttpTransfer* t) {
     per_origin_.erase(it);
   curl_slist_free_all(t->headers);
   if (idle_easy_.size() < 256) {
-    curl_easy_reset(t->easy);
     idle_easy_.push_back(t->easy);
   } else {
     curl_easy_cleanup(t->easy);
@@ -367,35 +396,20 @@ void HttpEngine::release(HttpTransfer* t) {
   delete t;
 }
 
+// What is the transfer's own; the method's options are all set again, since
+// a handle keeps those of its previous transfer (a HEAD warm-up's NOBODY
+// would turn the next POST into a HEAD).
 void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
   CURL* e = t->easy;
   setOption(e, CURLOPT_URL, t->url.constData());
   setOption(e, CURLOPT_PRIVATE, t);
-  setOption(e, CURLOPT_WRITEFUNCTION, &HttpEngine::onWrite);
   setOption(e, CURLOPT_WRITEDATA, t);
   setOption(e, CURLOPT_ERRORBUFFER, t->error);
-  setOption(e, CURLOPT_NOSIGNAL, 1L);
   setOption(e, CURLOPT_TIMEOUT_MS, static_cast<long>(lifetime_ms_));
-  setOption(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  setOption(e, CURLOPT_FOLLOWLOCATION, 0L);  // followRedirect() does it
-  setOption(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  setOption(e, CURLOPT_PIPEWAIT, 0L);  // a registration never waits for a connection
-  setOption(e, CURLOPT_PREREQFUNCTION, &HttpEngine::onPrereq);
   setOption(e, CURLOPT_PREREQDATA, t);
-  setOption(e, CURLOPT_OPENSOCKETFUNCTION, &HttpEngine::onOpenSocket);
   setOption(e, CURLOPT_OPENSOCKETDATA, t);
-  setOption(e, CURLOPT_CLOSESOCKETFUNCTION, &HttpEngine::onCloseSocket);
-  setOption(e, CURLOPT_ACCEPT_ENCODING, "");
-  setOption(e, CURLOPT_USERAGENT, kUserAgent);
-  setOption(e, CURLOPT_NOPROXY, no_proxy_.constData());
   setOption(e, CURLOPT_HTTPHEADER, t->headers);
-  if (!ca_file_.isEmpty()) setOption(e, CURLOPT_CAINFO, ca_file_.constData());
-  if (!ca_dir_.isEmpty()) setOption(e, CURLOPT_CAPATH, ca_dir_.constData());
-  if (!extra_ca_.isEmpty()) {
-    curl_blob blob{const_cast<char*>(extra_ca_.constData()),
-                   static_cast<size_t>(extra_ca_.size()), CURL_BLOB_COPY};
-    setOption(e, CURLOPT_CAINFO_BLOB, &blob);
-  }
+  setOption(e, CURLOPT_CUSTOMREQUEST, nullptr);
   if (method == "GET" && t->body.isEmpty()) {
     setOption(e, CURLOPT_HTTPGET, 1L);
     return;
@@ -404,6 +418,7 @@ void HttpEngine::configure(HttpTransfer* t, const QByteArray& method) {
     setOption(e, CURLOPT_NOBODY, 1L);
     return;
   }
+  setOption(e, CURLOPT_NOBODY, 0L);
   setOption(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t->body.size()));
   setOption(e, CURLOPT_POSTFIELDS, t->body.constData());
   if (method != "POST") setOption(e, CURLOPT_CUSTOMREQUEST, method.constData());

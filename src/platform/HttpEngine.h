@@ -64,7 +64,9 @@ class HttpEngine : public HttpEngineSignals {
   }
   int dropNotOnWire();
   bool idleConnectionClosed(const QByteArray& origin);
-  void setExtraCa(const QByteArray& pemBundle) { extra_ca_ = pemBundle; }
+  // Idle handles kept the trust they were set up with: they are dropped.
+  // Tests call it while nothing is in flight.
+  void setExtraCa(const QByteArray& pemBundle);
   void setLifetimeMs(int ms) { lifetime_ms_ = ms > 0 ? ms : kMaxRequestLifetimeMs; }
 
  private:

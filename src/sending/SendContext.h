@@ -2,6 +2,7 @@
 #include <QDateTime>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "sending/RunEvents.h"
@@ -33,6 +34,10 @@ struct RunState {
   // lateness of that request.
   qint64 deletion_read_mono_ns = 0;  // QElapsedTimer's monotonic clock
   qint64 deletion_read_wall_us = 0;  // microseconds since the epoch
+  // The monitor's bookkeeping of a deletion (its log line, closing the WHOIS
+  // connection), run by SendFormLoop once the registration is on the wire,
+  // or when it ends without sending: it costs more than the request.
+  std::function<void()> after_catch_on_wire;
   // Of the run so far: requests on the wire more than 2 ms after their due
   // time, and WHOIS-triggered registrations.
   qint64 late_requests = 0;

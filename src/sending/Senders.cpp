@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "sending/SendContext.h"
 #include "codecs/StopWatch.h"
@@ -271,10 +272,12 @@ inline void takeEventsWhenDue(const PacingClock& clock, const PacingSchedule& sc
 }
 
 // The loop is over: the ring's slots are let go (requests sent finish
-// unobserved), and a run ends while a WHOIS-triggered send hands back to the
-// watch.
-void endLoop(SendContext& w, RequestRing& ring, bool triggered, bool stoppedByUser) {
+// unobserved), the deletion's bookkeeping runs if no request took it along,
+// and a run ends while a WHOIS-triggered send hands back to the watch.
+void endLoop(SendContext& w, RequestRing& ring, bool triggered, bool stoppedByUser,
+             const std::function<void()>& afterOnWire) {
   ring.release();
+  if (afterOnWire) afterOnWire();
   // Nothing leaves after a stop: a request still waiting for its connection
   // is given up (a WHOIS-triggered one only when the user stopped).
   if (stoppedByUser) platform::dropRequestsNotOnWire();
@@ -299,6 +302,8 @@ void SendFormLoop(SendContext& w) {
 
   // A stop already pending when a WHOIS reply triggers this send is kept.
   bool stoppedByUser = triggered && w.int_start() != 1;
+  // Taken at once: a deletion read while this one waits sets its own.
+  std::function<void()> afterOnWire = std::exchange(w.after_catch_on_wire, nullptr);
   if (!triggered) beginLoopDisplay(w);
   view.setText(Ctl::Label1, kStatusConnecting);
   w.setIntStart(1);
@@ -361,6 +366,7 @@ void SendFormLoop(SendContext& w) {
                   onWireNs = platform::monotonicNs();
                   if (paced) countLateness(w, dueNs);
                   if (triggered) ++w.catches;
+                  if (afterOnWire) std::exchange(afterOnWire, nullptr)();
                 });
     if (triggered) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
@@ -376,7 +382,7 @@ void SendFormLoop(SendContext& w) {
     schedule.advance();
     takeEventsWhenDue(clock, schedule, lastEventsMs);
   }
-  endLoop(w, *ring, triggered, stoppedByUser);
+  endLoop(w, *ring, triggered, stoppedByUser, afterOnWire);
 }
 
 qint32 SendContext::durationFromWindow() const {

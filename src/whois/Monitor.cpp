@@ -667,17 +667,21 @@ void WhoisMonitor::registerDeleted(WhoisQuery* q) {
   noteAnswer(q);
   show(i, whois::WatchState::Registering);
   w.send_mode = SendMode::WhoisTriggered;
-  logResult(i, whois::kDeleted);
 
   q->held = true;  // its socket's signal is still being handled down the stack
+  q->stopTimeLimit();
   if (lane.oneAtATime) {
     lane.sending = waited;
     if (lane.current == q) lane.current = nullptr;
   } else {
     --lane.inFlight;
   }
-  releaseQuery(q);
-  if (!lane.oneAtATime) step(lane);
+  // The deletion's line still comes before anything the registration logs.
+  w.after_catch_on_wire = [this, q, i, &lane] {
+    logResult(i, whois::kDeleted);
+    releaseQuery(q);
+    if (!lane.oneAtATime) step(lane);
+  };
 
   const qint64 sentNs = q->sentNs;
   w.whois_domain_index = i;

@@ -50,6 +50,8 @@ class WhoisQuery : public QObject {
   void startRdap(const QString& url, qint64 limitMs);
   // Ends the connection (or abandons the lookup) and its time limit.
   void Close();
+  // Only the time limit: the verdict is in, the connection closes later.
+  void stopTimeLimit() { limit_.stop(); }
 
   // The RDAP answer, once rdapAnswered() came.
   const platform::HttpRequest& rdapAnswer() const { return *http_; }

@@ -72,6 +72,7 @@ class TestHttpExchange : public QObject {
   void reopeningAbandonsReleasingDoesNot();
   void unobservedRequestsHaveABoundedLife();
   void connectionsAreReusedAndParallel();
+  void eachTransferHasOnlyItsOwnMethod();
   void redirectsOnlyWithinTheOrigin();
   void synchronousWaitOutlastsTheTimeout();
   void urlsAsTyped_data();
@@ -428,6 +429,31 @@ void TestHttpExchange::connectionsAreReusedAndParallel() {
 
 // A 307 keeps the method and body: followed on the same origin only, so a
 // registrar's redirect never carries the password to another server.
+// One request object, so one handle of the engine, used in turn: a method's
+// options never carry over to the next request (a HEAD's would make the next
+// POST a HEAD without its body).
+void TestHttpExchange::eachTransferHasOnlyItsOwnMethod() {
+  StubHttpServer stub(StubHttpServer::Threading::OwnThread);
+  QVERIFY(stub.listen());
+  stub.setReply(reply(200, "OK"));
+  const QList<QPair<QString, QByteArray>> turns = {
+      {"HEAD", ""}, {"POST", "a=1"}, {"GET", ""}, {"PUT", "b=2"}, {"HEAD", ""}, {"GET", "c=3"},
+      {"POST", "d=4"}};
+  HttpRequest one;
+  for (const auto& [method, body] : turns) {
+    one.open(method, stub.url(QStringLiteral("/m")), true);
+    one.send(body);
+    QTRY_COMPARE(one.readyState(), 4);
+    QCOMPARE(one.status(), 200);
+  }
+  const QList<StubHttpServer::Request> got = stub.requests();
+  QCOMPARE(got.size(), turns.size());
+  for (qsizetype i = 0; i < turns.size(); ++i) {
+    QCOMPARE(got[i].method, turns[i].first.toLatin1());
+    QCOMPARE(got[i].body, turns[i].second);
+  }
+}
+
 void TestHttpExchange::redirectsOnlyWithinTheOrigin() {
   StubHttpServer other(StubHttpServer::Threading::OwnThread);
   QVERIFY(other.listen());
