@@ -74,7 +74,7 @@ double runInProcess(const QString& url, int seconds, int* sentByLoop) {
     std::fprintf(stderr, "task refused: %s\n", qPrintable(f.prompter.messages().join('|')));
     return 0;
   }
-  f.w.send_mode = 1;
+  f.w.send_mode = SendMode::CatchWithoutWhois;
   f.w.time_base = f.w.run_start = platform::now();
   f.w.duration_s = f.w.durationFromWindow();
   BuildVariableTables(f.w);

@@ -102,7 +102,7 @@ QList<qint64> runInProcess(int seconds, int perSecond, qint64* startNs) {
     std::fprintf(stderr, "task refused: %s\n", qPrintable(f.prompter.messages().join('|')));
     return {};
   }
-  f.w.send_mode = 1;
+  f.w.send_mode = SendMode::CatchWithoutWhois;
   f.w.time_base = f.w.run_start = platform::now();
   f.w.duration_s = f.w.durationFromWindow();
   BuildVariableTables(f.w);

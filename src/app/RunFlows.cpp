@@ -14,8 +14,6 @@
 #include "whois/Monitor.h"
 
 namespace {
-using texts::kTickIdle;
-using texts::kTickSending;
 
 qint64 floorDiv(qint64 a, qint64 b) {
   return static_cast<qint64>(std::floor(static_cast<double>(a) / static_cast<double>(b)));
@@ -38,7 +36,7 @@ bool TaskWindow::startNormalRegistration() {
   if (!ValidateTask(*this)) return false;
   report.runStarting();
   beginRun(*this);
-  send_mode = 0;
+  send_mode = SendMode::NormalRegistration;
   time_base = run_start = platform::now();
   duration_s = durationFromWindow();
   ToggleTaskControls();
@@ -76,7 +74,7 @@ void TaskWindow::prepareCatch() {
   interval_unit_s = secondsPerUnit(view.text(Ctl::send_interval));
   interval_ms = intervalFromWindow();
   duration_s = durationFromWindow();
-  const int ringSlots = requestRingSize(interval_ms, kCatchWithoutWhois);
+  const int ringSlots = requestRingSize(interval_ms, SendMode::CatchWithoutWhois);
   if (interval_ms < 1000) {
     loop_ring = std::make_shared<RequestRing>(ringSlots);
     return;
@@ -94,7 +92,7 @@ void TaskWindow::runCatch() {
     whois_monitor(*this);
     return;
   }
-  send_mode = kCatchWithoutWhois;
+  send_mode = SendMode::CatchWithoutWhois;
   time_base = run_start = platform::now();
   ToggleTaskControls();
   view.setEnabled(Ctl::time_end, false);
@@ -112,7 +110,7 @@ void TaskWindow::runCatch() {
   view.setText(Ctl::regresult, QString());
   view.setText(Ctl::regsend, QString());
   last_send_start = platform::now();
-  tick_state = kTickIdle;
+  tick_state = TickState::Idle;
   Timer3.start();
   tick_due_ns = platform::monotonicNs();
   SendFormOnTick(*this);
@@ -131,7 +129,7 @@ void TaskWindow::startPacing() {
 void TaskWindow::Timer2_Timer() {
   tick_due_ns += static_cast<qint64>(std::llround(double(interval_ms) * 1e6));
   const qint64 elapsed = platform::secondsFrom(run_start, platform::now());
-  const bool sending = tick_state == kTickSending;
+  const bool sending = tick_state == TickState::Sending;
   if (duration_s - elapsed > 0 && int_start() == 1) {
     if (!sending) SendFormOnTick(*this);
     return;
@@ -158,17 +156,16 @@ void TaskWindow::Timer3_Timer() {
   }
   // Between two tick sends (the sender's own state, not the label's text).
   const QString pauseStatus = QStringLiteral("状态：间隔时间中");
-  if (tick_state == kTickIdle && tick_send_count > 0) {
+  if (tick_state == TickState::Idle && tick_send_count > 0) {
     const qint64 wait = floorDiv(static_cast<qint64>(interval_ms), 1000) -
                         platform::secondsFrom(last_send_start, platform::now());
     view.setText(Ctl::Label1, pauseStatus + QStringLiteral(" 等待 ") + QString::number(wait) +
                                   QStringLiteral(" 秒"));
   }
   const qint64 remaining = duration_s - platform::secondsFrom(run_start, platform::now());
-  view.setText(Ctl::Label4, texts::kRemainingPrefix + QString::number(remaining) +
-                                QStringLiteral("秒"));
+  view.setText(Ctl::Label4, texts::remainingText(remaining));
   if (duration_s - platform::secondsFrom(run_start, platform::now()) <= 0) setIntStart(0);
-  if (tick_state == kTickIdle &&
+  if (tick_state == TickState::Idle &&
       interval_ms / 1000 - platform::secondsFrom(last_send_start, platform::now()) < 0) {
     Timer2.stop();
     Timer4.start();
@@ -179,7 +176,7 @@ void TaskWindow::Timer3_Timer() {
 void TaskWindow::Timer4_Timer() {
   Timer4.stop();
   Timer2.stop();
-  if (tick_state == kTickIdle) {
+  if (tick_state == TickState::Idle) {
     tick_due_ns = platform::monotonicNs();  // a catch-up is due when it comes
     SendFormOnTick(*this);
   }
@@ -192,7 +189,7 @@ void TaskWindow::time_start_Click() {
                        view.text(Ctl::minute1) + u':' + view.text(Ctl::second1);
   const QDateTime at = platform::parseLocalDateTime(text);
   if (!at.isValid()) {
-    prompter.showMessage(QStringLiteral("日期时间有误，请检查！"));
+    prompter.showMessage(texts::kBadDateTime);
     return;
   }
   timed_start_at = at;

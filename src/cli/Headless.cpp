@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <csignal>
 #include <optional>
 #include <cstdio>
@@ -151,13 +152,9 @@ void waitForRunEnd(const TaskWindow& w) {
   if (runActive(w)) loop.exec();
 }
 
-}  // namespace
-
-bool wantsHeadless(int argc, char** argv) { return argc > 1 && argv[1] && argv[1][0] != '\0'; }
-
-int runHeadless(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QStringList args = app.arguments().mid(1);
+// --help, --version and usage errors answer without a run: their exit
+// status. Otherwise the arguments are read into `a`.
+std::optional<int> answerWithoutRun(const QStringList& args, Arguments& a) {
   if (args.value(0) == QLatin1String("--help") || args.value(0) == QLatin1String("-h")) {
     std::fputs(kUsage, stdout);
     return kExitDone;
@@ -167,18 +164,77 @@ int runHeadless(int argc, char** argv) {
                 ZEMBRIN_VERSION_PATCH);
     return kExitDone;
   }
-  Arguments a;
   QString error;
   if (args.value(0) != QLatin1String("register") && args.value(0) != QLatin1String("catch")) {
     error = QStringLiteral("unknown command: ") + args.value(0);
   } else {
     parseArguments(args, a, error);
   }
-  if (!error.isEmpty()) {
-    writeErr(QStringLiteral("zembrin: ") + error + QStringLiteral("\n"));
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
+  if (error.isEmpty()) return std::nullopt;
+  writeErr(QStringLiteral("zembrin: ") + error + QStringLiteral("\n"));
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+// SIGINT/SIGTERM: the first, read from the pipe in the event loop, presses
+// the stop (or the timed start's cancel).
+std::unique_ptr<QSocketNotifier> stopOnSignals(TaskWindow& w, HeadlessOutput& view) {
+  if (::pipe(signalPipe) != 0) return nullptr;
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [&w, &view] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    view.notice(QStringLiteral("stopping"));
+    if (w.Timer1.isActive()) w.time_end_Click();
+    else w.regstop_Click();
+  });
+  return notifier;
+}
+
+// Starts the run the command asks for; false when the task was refused.
+bool startRun(TaskWindow& w, const Arguments& a) {
+  if (a.command == QLatin1String("register")) return w.startNormalRegistration();
+  if (!a.at.isEmpty()) {
+    w.time_start_Click();
+    return w.timer_start == 1;
   }
+  return w.startCatch();
+}
+
+// Requests already sent finish before the process ends (up to the time-out);
+// the run's summary comes once they have, then the notifications it led to.
+void finishRun(TaskWindow& w, HeadlessOutput& view, bool started,
+               std::optional<RunSummary>& summary) {
+  waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
+  if (started && !summary) {
+    platform::EventWait wait;
+    wait.wakeOn(&w.events, &RunEvents::runEnded);
+    wait.run([&summary] { return summary.has_value(); }, 2000);
+  }
+  if (started && !summary) view.summary(runSummary(w));
+  QCoreApplication::sendPostedEvents();
+  w.report.waitForNotifications(kNotificationWaitMs);
+  w.report.flush();
+  view.finish();
+}
+
+// A catch that ran ends with 0; a registration by the registrar's answer.
+int exitStatus(const Arguments& a, const RunSummary& s) {
+  if (a.command != QLatin1String("register")) return kExitDone;
+  if (s.lastStatus >= 200 && s.lastStatus < 300) return kExitDone;
+  return s.lastStatus > 0 ? kExitHttpError : kExitNoAnswer;
+}
+
+}  // namespace
+
+bool wantsHeadless(int argc, char** argv) { return argc > 1 && argv[1] && argv[1][0] != '\0'; }
+
+int runHeadless(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  Arguments a;
+  if (const std::optional<int> status = answerWithoutRun(app.arguments().mid(1), a)) return *status;
 
   Settings settings;
   SettingsDialogState dialogState;
@@ -197,55 +253,19 @@ int runHeadless(int argc, char** argv) {
     view.finish();
     return kExitRefused;
   }
-
-  if (::pipe(signalPipe) == 0) {
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-  }
-  QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
-    char byte;
-    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-    view.notice(QStringLiteral("stopping"));
-    if (w.Timer1.isActive()) w.time_end_Click();
-    else w.regstop_Click();
-  });
+  const std::unique_ptr<QSocketNotifier> stopNotifier = stopOnSignals(w, view);
 
   // Before the start: a normal registration may end inside it.
   std::optional<RunSummary> summary;
   QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
-  bool started = false;
-  if (a.command == QLatin1String("register")) {
-    started = w.startNormalRegistration();
-  } else if (!a.at.isEmpty()) {
-    if (!fillTimedStart(view, a.at)) {
-      view.message(QStringLiteral("日期时间有误，请检查！"));
-      view.finish();
-      return kExitRefused;
-    }
-    w.time_start_Click();
-    started = w.timer_start == 1;
-  } else {
-    started = w.startCatch();
+  if (!a.at.isEmpty() && !fillTimedStart(view, a.at)) {
+    view.message(texts::kBadDateTime);
+    view.finish();
+    return kExitRefused;
   }
+  const bool started = startRun(w, a);
   if (started) waitForRunEnd(w);
-
-  // Requests already sent finish before the process ends (up to the time-out);
-  // the run's summary comes once they have, then the notifications it led to.
-  waitForRequestsInFlight(view.text(Ctl::time_out).toInt() * 1000);
-  if (started && !summary) {
-    platform::EventWait wait;
-    wait.wakeOn(&w.events, &RunEvents::runEnded);
-    wait.run([&summary] { return summary.has_value(); }, 2000);
-  }
-  if (started && !summary) view.summary(runSummary(w));
-  QCoreApplication::sendPostedEvents();
-  w.report.waitForNotifications(kNotificationWaitMs);
-  w.report.flush();
-  view.finish();
+  finishRun(w, view, started, summary);
   if (!started) return kExitRefused;
-  const RunSummary s = summary.value_or(runSummary(w));
-  if (a.command != QLatin1String("register")) return kExitDone;
-  if (s.lastStatus >= 200 && s.lastStatus < 300) return kExitDone;
-  return s.lastStatus > 0 ? kExitHttpError : kExitNoAnswer;
+  return exitStatus(a, summary.value_or(runSummary(w)));
 }

@@ -94,3 +94,8 @@ void ToggleTaskControls(TaskView& view) {
     }
   }
 }
+
+QString md5Formula(const TaskView& view) {
+  const QString formula = view.text(Ctl::md5_var);
+  return formula == texts::kMd5Hint ? QString() : formula;
+}

@@ -76,12 +76,16 @@ inline const QString kTimeFormatUnix = QStringLiteral("Unix timestamp");
 // Texts every kind of run ends with.
 inline const QString kStatusDone = QStringLiteral("状态：任务完成");
 inline const QString kRemainingPrefix = QStringLiteral("任务剩余时间：");
+// The remaining time of a run with a duration (Label4), once a second.
+inline QString remainingText(qint64 seconds) {
+  return kRemainingPrefix + QString::number(seconds) + QStringLiteral("秒");
+}
+// A WHOIS-triggered send is done; the watch's pause follows (its seconds after).
+inline const QString kStatusWhoisPause = QStringLiteral("状态：发送完成，whois间隔...");
 // The timed start's count-down (Label_timer); alone, no count-down runs.
 inline const QString kCountdownPrefix = QStringLiteral("剩余时间：");
 inline const QString kDoneMessage = QStringLiteral("操作完成！");
-// tick_state: a tick send is running, or none is.
-inline const QString kTickSending = QStringLiteral("start");
-inline const QString kTickIdle = QStringLiteral("end");
+inline const QString kBadDateTime = QStringLiteral("日期时间有误，请检查！");
 }  // namespace texts
 
 // Captions of the option buttons of a group, in index order.
@@ -98,6 +102,9 @@ class TaskView;
 // sets: called once to lock and once to unlock, and every caller fixes
 // regstop and time_end right after.
 void ToggleTaskControls(TaskView& view);
+
+// The MD5 formula box's text; empty while the box shows its hint.
+QString md5Formula(const TaskView& view);
 
 // "秒" 1, "分钟" 60, "小时" 3600; 0 for anything else.
 int secondsPerUnit(const QString& unitText);

@@ -36,7 +36,7 @@ inline const QString kEmpty = QStringLiteral("请求api失败或无数据返回�
 }  // namespace replytexts
 
 // The display rules. countInRun includes the request being sent (the first
-// request has 1). A send of normal registration (send mode 0) always shows.
+// request has 1). A send of normal registration always shows.
 bool showSentFor(const SendContext& w, qint32 countInRun, bool sendFormLoop);
 bool awaitReplyFor(const SendContext& w, qint32 countInRun);
 

@@ -15,12 +15,6 @@ QString padded(int value, bool twoDigits) {
                    : QString::number(value);
 }
 
-// The formula box counts as empty while it shows its hint.
-QString md5Formula(const SendContext& w) {
-  const QString f = w.view.text(Ctl::md5_var);
-  return f == texts::kMd5Hint ? QString() : f;
-}
-
 void fillMd5Rows(SendContext& w, const QString& name, const QString& value) {
   for (Md5Row& row : w.md5_table) {
     if (row.term != name) continue;
@@ -130,7 +124,7 @@ void BuildRequest(SendContext& w, const QStringList& dyn1Lines, const QStringLis
   // 1. The body starts from the fixed content.
   w.reg.Form = w.reg.Form1;
 
-  const QString formula = md5Formula(w);
+  const QString formula = md5Formula(w.view);
   const bool haveFormula = !formula.isEmpty();
 
   // 2. The time variable: at least one second after the previous request's,

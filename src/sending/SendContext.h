@@ -12,12 +12,15 @@
 class RequestRing;  // sending/HttpExchange.h
 
 // Which start a send belongs to.
-enum SendMode { kNormalRegistration = 0, kCatchWithoutWhois = 1, kWhoisTriggered = 2 };
+enum class SendMode { NormalRegistration, CatchWithoutWhois, WhoisTriggered };
+
+// Whether a tick send is running (its reply wait included) or none is.
+enum class TickState { Idle, Sending };
 
 // The state of the current run, set by the start flows and read by the
 // senders.
 struct RunState {
-  int send_mode = kNormalRegistration;
+  SendMode send_mode = SendMode::NormalRegistration;
   qint16 timer_start = 0;  // a timed start is armed or the run it started goes on
   QDateTime time_base;     // the time variable's base, moved on per request
   QDateTime run_start;
@@ -48,7 +51,7 @@ struct RunState {
 struct TickPlace {
   std::shared_ptr<RequestRing> request_pool;  // shared_ptr: deletable while incomplete here
   int pool_slot = 0;
-  QString tick_state = texts::kTickIdle;
+  TickState tick_state = TickState::Idle;
   QDateTime last_send_start;
   qint32 tick_send_count = 0;
   QStringList dyn1_lines, dyn2_lines;

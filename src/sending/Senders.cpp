@@ -14,19 +14,17 @@
 #include "sending/HttpExchange.h"
 #include "sending/Pacing.h"
 #include "sending/RequestBuilder.h"
+#include "task/VariableTables.h"
 
 namespace {
 
 const QString kStatusConnecting = QStringLiteral("状态：连接域名注册服务器......");
 const QString kStatusSending = QStringLiteral("状态：发送数据中......");
 const QString kStatusInterval = QStringLiteral("状态：间隔时间中......");
-const QString kStatusWhoisPause = QStringLiteral("状态：发送完成，whois间隔...");
-// How many tick sends are running, nested in each other's reply waits.
 using texts::kDoneMessage;
 using texts::kRemainingPrefix;
 using texts::kStatusDone;
-using texts::kTickIdle;
-using texts::kTickSending;
+// How many tick sends are running, nested in each other's reply waits.
 const char* const kTickDepth = "zembrinTickSendDepth";
 const double kEventsEveryMs = 0.5;
 // A request later than this after its due time counts as late.
@@ -70,28 +68,6 @@ int nextIndex(int index, qsizetype size) {
   return size <= 0 ? 0 : static_cast<int>((index + 1) % size);
 }
 
-// The line of a dynamic box that supplied entry `entry` of the domain list:
-// every non-blank line gives one value, and a value with commas one entry per
-// comma-separated piece.
-int lineOfDomainEntry(const QStringList& lines, const QString& domainVar, int entry) {
-  int seen = 0;
-  for (int i = 0; i < lines.size(); ++i) {
-    const QString line = textrules::trimSpaces(lines[i]);
-    if (line.isEmpty()) continue;
-    for (const QString& rawPiece : textrules::split(line, textrules::kFieldSep)) {
-      const QString piece = textrules::trimSpaces(rawPiece);
-      if (piece.isEmpty()) continue;
-      const textrules::Item item = textrules::splitItem(piece);
-      if (textrules::trimSpaces(item.name) != domainVar) continue;
-      const int entries = static_cast<int>(item.value.count(u',')) + 1;
-      if (entry < seen + entries) return i;
-      seen += entries;
-      break;
-    }
-  }
-  return 0;
-}
-
 // Blocks in the event loop until the clock reaches dueMs, or the run flag
 // leaves 1; no spinning.
 // The alarm is made at the first wait: a single request (normal registration,
@@ -124,8 +100,8 @@ void waitUntil(SendContext& w, const PacingClock& clock, double dueMs,
 
 }  // namespace
 
-int requestRingSize(float interval_ms, int send_mode) {
-  if (interval_ms > 20000 || send_mode == 2) return 1;
+int requestRingSize(float interval_ms, SendMode send_mode) {
+  if (interval_ms > 20000 || send_mode == SendMode::WhoisTriggered) return 1;
   // Single precision as the interval itself: 20000 / (1000 / 3) gives 60,
   // where a double quotient of the rounded interval falls just short.
   if (interval_ms > 0) return static_cast<int>(20000.0f / interval_ms) + 1;
@@ -203,8 +179,8 @@ void announceRunEnd(SendContext& w) {
 void Timer5_Timer(SendContext& w) {
   if (w.int_start() != 1) return;
   const qint64 remaining = w.duration_s - platform::secondsFrom(w.run_start, platform::now());
-  w.view.setText(Ctl::Label4, kRemainingPrefix + QString::number(remaining) + QStringLiteral("秒"));
-  if (remaining <= 0 && w.send_mode == 1) w.setIntStart(0);
+  w.view.setText(Ctl::Label4, texts::remainingText(remaining));
+  if (remaining <= 0 && w.send_mode == SendMode::CatchWithoutWhois) w.setIntStart(0);
 }
 
 void SendFormOnTick(SendContext& w) {
@@ -213,7 +189,7 @@ void SendFormOnTick(SendContext& w) {
   const int depth = w.property(kTickDepth).toInt();
   w.setProperty(kTickDepth, depth + 1);
 
-  w.tick_state = kTickSending;
+  w.tick_state = TickState::Sending;
   w.last_send_start = platform::now();
   w.view.setText(Ctl::Label1, kStatusSending);
   w.view.setText(Ctl::Label1, kStatusConnecting);
@@ -245,54 +221,109 @@ void SendFormOnTick(SendContext& w) {
   w.setProperty(kTickDepth, depth);
   if (depth == 0) {
     w.view.setText(Ctl::Label1, kStatusInterval);
-    w.tick_state = kTickIdle;
+    w.tick_state = TickState::Idle;
   }
 }
 
+namespace {
+
+// A run's blocking loop begins (a WHOIS-triggered send is part of the watch's
+// run): the remaining-time display runs and the log boxes start empty.
+void beginLoopDisplay(SendContext& w) {
+  // Precise: a coarse one-second timer may fire early, tick after tick, and
+  // its whole-second count would end the run up to a second short.
+  w.Timer5.setTimerType(Qt::PreciseTimer);
+  w.Timer5.start();
+  w.view.setText(Ctl::regresult, QString());
+  w.view.setText(Ctl::regsend, QString());
+}
+
+// The ring a timed start set up ahead when it has the size needed, else a
+// fresh one; either way it is ready before the stopwatch starts, so the
+// first request is not held back by setting it up.
+std::shared_ptr<RequestRing> takeLoopRing(SendContext& w, int ringSize) {
+  std::shared_ptr<RequestRing> ring = w.loop_ring && w.loop_ring->size() == ringSize
+                                          ? std::move(w.loop_ring)
+                                          : std::make_shared<RequestRing>(ringSize);
+  w.loop_ring.reset();
+  return ring;
+}
+
+// A WHOIS-triggered send takes its values from the line of its domain.
+void startAtDomainLine(const SendContext& w, const QStringList& lines1, const QStringList& lines2,
+                       int& row1, int& row2) {
+  const QString domainVar = w.view.text(Ctl::domain_var);
+  if (w.domain_source == QStringLiteral("dyn1"))
+    row1 = lineOfDomainEntry(lines1, domainVar, w.whois_domain_index);
+  else if (w.domain_source == QStringLiteral("dyn2"))
+    row2 = lineOfDomainEntry(lines2, domainVar, w.whois_domain_index);
+}
+
+// The window's events (stop button, timers, replies) are taken at least
+// every half millisecond, and whenever the next request is not due yet;
+// polling every socket after each request of a flood would cost more than
+// the request itself.
+inline void takeEventsWhenDue(const PacingClock& clock, const PacingSchedule& schedule,
+                              double& lastEventsMs) {
+  if (clock.elapsedMs() - lastEventsMs >= kEventsEveryMs || !schedule.isDue(clock.elapsedMs())) {
+    QCoreApplication::processEvents();
+    lastEventsMs = clock.elapsedMs();
+  }
+}
+
+// The loop is over: the ring's slots are let go (requests sent finish
+// unobserved), the deletion's bookkeeping runs if no request took it along,
+// and a run ends while a WHOIS-triggered send hands back to the watch.
+void endLoop(SendContext& w, RequestRing& ring, bool triggered, bool stoppedByUser,
+             const std::function<void()>& afterOnWire) {
+  ring.release();
+  if (afterOnWire) afterOnWire();
+  // Nothing leaves after a stop: a request still waiting for its connection
+  // is given up (a WHOIS-triggered one only when the user stopped).
+  if (stoppedByUser) platform::dropRequestsNotOnWire();
+  w.view.setText(Ctl::Label1, triggered ? texts::kStatusWhoisPause : kStatusDone);
+  w.view.setText(Ctl::Label4, kRemainingPrefix);
+  w.setIntStart(triggered && !stoppedByUser ? 1 : 0);
+  w.timer_start = 0;
+  w.Timer5.stop();
+  if (triggered) return;
+  announceRunEnd(w);
+  w.prompter.showMessage(kDoneMessage);
+}
+
+}  // namespace
+
 void SendFormLoop(SendContext& w) {
   TaskView& view = w.view;
-  const int mode = w.send_mode;
+  const SendMode mode = w.send_mode;
+  const bool triggered = mode == SendMode::WhoisTriggered;
+  // A normal registration and a WHOIS-triggered send are one request each.
+  const bool oneRequest = triggered || mode == SendMode::NormalRegistration;
 
   // A stop already pending when a WHOIS reply triggers this send is kept.
-  bool stoppedByUser = mode == 2 && w.int_start() != 1;
+  bool stoppedByUser = triggered && w.int_start() != 1;
   // Taken at once: a deletion read while this one waits sets its own.
   std::function<void()> afterOnWire = std::exchange(w.after_catch_on_wire, nullptr);
-  if (mode != 2) {
-    // Precise: a coarse one-second timer may fire early, tick after tick, and
-    // its whole-second count would end the run up to a second short.
-    w.Timer5.setTimerType(Qt::PreciseTimer);
-    w.Timer5.start();
-    view.setText(Ctl::regresult, QString());
-    view.setText(Ctl::regsend, QString());
-  }
+  if (!triggered) beginLoopDisplay(w);
   view.setText(Ctl::Label1, kStatusConnecting);
   w.setIntStart(1);
 
-  const float interval = mode == 0 ? -1.0f : w.intervalFromWindow();
+  const float interval = mode == SendMode::NormalRegistration ? -1.0f : w.intervalFromWindow();
   const qint64 durationMs = static_cast<qint64>(w.durationFromWindow()) * 1000;
+  // Lateness is measured against a schedule or a deletion; a normal
+  // registration and unlimited requests have no due time to miss.
+  const bool paced = triggered || (mode == SendMode::CatchWithoutWhois && interval > 0);
 
   const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
   const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
-  // The ring is ready before the stopwatch starts, so the first request is
-  // not held back by setting it up; a timed start sets it up ahead.
-  const int ringSize = requestRingSize(interval, mode);
-  const std::shared_ptr<RequestRing> ring = w.loop_ring && w.loop_ring->size() == ringSize
-                                                ? std::move(w.loop_ring)
-                                                : std::make_shared<RequestRing>(ringSize);
-  w.loop_ring.reset();
+  const std::shared_ptr<RequestRing> ring = takeLoopRing(w, requestRingSize(interval, mode));
   int slot = 0;
   qint32 count = 0;
   PacingSchedule schedule(interval);
 
   const QByteArray origin = platform::originOf(platform::normalizeUrl(w.api_url));
   int row1 = 0, row2 = 0;
-  if (mode == 2) {
-    const QString domainVar = view.text(Ctl::domain_var);
-    if (w.domain_source == QStringLiteral("dyn1"))
-      row1 = lineOfDomainEntry(lines1, domainVar, w.whois_domain_index);
-    else if (w.domain_source == QStringLiteral("dyn2"))
-      row2 = lineOfDomainEntry(lines2, domainVar, w.whois_domain_index);
-  }
+  if (triggered) startAtDomainLine(w, lines1, lines2, row1, row2);
 
   // The duration is judged on the millisecond stopwatch, the due times on a
   // finer reading of the same monotonic clock started with it.
@@ -304,8 +335,8 @@ void SendFormLoop(SendContext& w) {
   // A stop pressed during a WHOIS-triggered send must reach the monitor.
   bool sentItsOne = false;
   for (;;) {
-    if (durationMs < watch.Elapsed() || w.int_start() != 1 || (mode == 2 && sentItsOne)) {
-      if (w.int_start() != 1 && (mode == 2 || !sentItsOne)) stoppedByUser = true;
+    if (durationMs < watch.Elapsed() || w.int_start() != 1 || (triggered && sentItsOne)) {
+      if (w.int_start() != 1 && (triggered || !sentItsOne)) stoppedByUser = true;
       break;
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
@@ -320,61 +351,38 @@ void SendFormLoop(SendContext& w) {
     }
     view.setText(Ctl::Label1, kStatusSending);
     BuildOptions options;
-    options.advanceTimeBase = count > 0 || mode == 2;
+    options.advanceTimeBase = count > 0 || triggered;
     options.expandLineBreaks = true;
     BuildRequest(w, lines1, lines2, row1, row2, options);
     ++count;
     qint32 caption = count;
-    if (mode == 2) caption = ++w.whois_send_count;
+    if (triggered) caption = ++w.whois_send_count;
     const std::shared_ptr<platform::HttpRequest> request = ring->slot(slot);
-    // Lateness is measured against a schedule or a deletion; a normal
-    // registration and unlimited requests have no due time to miss.
-    const bool paced = mode == 2 || (mode == 1 && interval > 0);
-    const qint64 dueNs = mode == 2 ? w.deletion_read_mono_ns
+    const qint64 dueNs = triggered ? w.deletion_read_mono_ns
                                    : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
     qint64 onWireNs = 0;
     SendRequest(w, request, caption, showSentFor(w, count, true), awaitReplyFor(w, count),
                 [&] {
                   onWireNs = platform::monotonicNs();
                   if (paced) countLateness(w, dueNs);
-                  if (mode == 2) ++w.catches;
+                  if (triggered) ++w.catches;
                   if (afterOnWire) std::exchange(afterOnWire, nullptr)();
                 });
-    if (mode == 2) reportCatch(w, request, onWireNs);
+    if (triggered) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
     row2 = nextIndex(row2, lines2.size());
     slot = nextIndex(slot, ring->size());
-    if (mode == 0 || mode == 2) {
+    if (oneRequest) {
       if (w.int_start() != 1) stoppedByUser = true;
       sentItsOne = true;
       // A triggered send ends without touching the flag: the WHOIS watch goes
       // on around it, and there (and in a send it is nested in) a 0 means stop.
-      if (mode == 0) w.setIntStart(0);
+      if (!triggered) w.setIntStart(0);
     }
     schedule.advance();
-    // The window's events (stop button, timers, replies) are taken at least
-    // every half millisecond; polling every socket after each request of a
-    // flood would cost more than the request itself.
-    if (clock.elapsedMs() - lastEventsMs >= kEventsEveryMs || !schedule.isDue(clock.elapsedMs())) {
-      QCoreApplication::processEvents();
-      lastEventsMs = clock.elapsedMs();
-    }
+    takeEventsWhenDue(clock, schedule, lastEventsMs);
   }
-
-  ring->release();
-  if (afterOnWire) afterOnWire();
-  // Nothing leaves after a stop: a request still waiting for its connection
-  // is given up (a WHOIS-triggered one only when the user stopped).
-  if (stoppedByUser) platform::dropRequestsNotOnWire();
-  view.setText(Ctl::Label1, mode == 2 ? kStatusWhoisPause : kStatusDone);
-  view.setText(Ctl::Label4, kRemainingPrefix);
-  w.setIntStart(mode == 2 && !stoppedByUser ? 1 : 0);
-  w.timer_start = 0;
-  w.Timer5.stop();
-  if (mode != 2) {
-    announceRunEnd(w);
-    w.prompter.showMessage(kDoneMessage);
-  }
+  endLoop(w, *ring, triggered, stoppedByUser, afterOnWire);
 }
 
 qint32 SendContext::durationFromWindow() const {

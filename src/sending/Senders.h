@@ -1,13 +1,13 @@
 #pragma once
 #include "sending/SendContext.h"
 
-// The blocking sender (send modes 0, 1 and 2) and the one-request tick sender.
+// The blocking sender (every send mode) and the one-request tick sender.
 void SendFormLoop(SendContext& w);
 void SendFormOnTick(SendContext& w);
 void Timer5_Timer(SendContext& w);
 
 // Slots of a request ring for a pacing interval (ms, negative = unlimited).
-int requestRingSize(float interval_ms, int send_mode);
+int requestRingSize(float interval_ms, SendMode send_mode);
 // The tick sender's ring in w.request_pool: set up with fresh slots, or
 // released (requests already sent finish unobserved) down to one empty slot.
 void setUpRequestPool(SendContext& w, int slots);

@@ -26,7 +26,7 @@ struct Settings {
   bool whois_after_reg = true;
   bool save_log = false;
   qint16 whois_time = 0;
-  qint16 whois_timeout = 5;
+  qint16 whois_timeout = 5;  // seconds a WHOIS query may take
   qint16 whois_time2 = 0;
   qint16 intTimeZone = 0;
   QList<ServerRow> whois_servers{builtinServerRow()};
@@ -54,9 +54,9 @@ struct SettingsDialogState {
   int check_whois = 0;
   int whois_after_reg = 0;
   int save_log = 0;
-  QString whois_time = QStringLiteral("0");
-  QString whois_timeout = QStringLiteral("5");
-  QString whois_time2 = QStringLiteral("0");
+  QString whois_time = QString::number(Settings().whois_time);
+  QString whois_timeout = QString::number(Settings().whois_timeout);
+  QString whois_time2 = QString::number(Settings().whois_time2);
   QString whois_server = builtinServerLine() + QStringLiteral("\r\n");
   QString warm_connections = QString::number(Settings().warm_connections);
   QString warm_interval = QString::number(Settings().warm_interval);

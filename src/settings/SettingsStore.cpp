@@ -250,9 +250,13 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   loadFlag(ini, QStringLiteral("whois_after_reg"), settings.whois_after_reg, dialog.whois_after_reg);
   loadFlag(ini, QStringLiteral("save_log"), settings.save_log, dialog.save_log);
 
-  loadInterval(ini, QStringLiteral("whois_time"), 0, settings.whois_time, dialog.whois_time);
-  loadInterval(ini, QStringLiteral("whois_timeout"), 5, settings.whois_timeout, dialog.whois_timeout);
-  loadInterval(ini, QStringLiteral("whois_time2"), 0, settings.whois_time2, dialog.whois_time2);
+  const Settings defaults;
+  loadInterval(ini, QStringLiteral("whois_time"), defaults.whois_time, settings.whois_time,
+               dialog.whois_time);
+  loadInterval(ini, QStringLiteral("whois_timeout"), defaults.whois_timeout, settings.whois_timeout,
+               dialog.whois_timeout);
+  loadInterval(ini, QStringLiteral("whois_time2"), defaults.whois_time2, settings.whois_time2,
+               dialog.whois_time2);
 
   const QString zone = ini.GetIniKey(kSection, QStringLiteral("intTimeZone"));
   if (const std::optional<Decimal> d = parseDecimal(zone)) {
@@ -294,100 +298,77 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   installLineBreakTokens();
 }
 
-bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const QString& iniPath,
-                  Prompter& prompter) {
-  if (!validInterval(dialog.whois_time)) {
-    prompter.showMessage(QStringLiteral("Whois检测时间间隔只能为0或正整数！"));
-    return false;
-  }
-  if (!validInterval(dialog.whois_timeout)) {
-    prompter.showMessage(QStringLiteral("Whois超时时间间隔只能为0或正整数！"));
-    return false;
-  }
-  if (!validInterval(dialog.whois_time2)) {
-    prompter.showMessage(QStringLiteral("注册后继续 whois 查询时间间隔只能为0或正整数！"));
-    return false;
-  }
-  const bool hasServers = !textrules::trimSpaces(dialog.whois_server).isEmpty();
-  if (dialog.check_whois == 0 && !hasServers) {
-    prompter.showMessage(QStringLiteral("请填写Whois服务器内容！"));
-    return false;
-  }
+namespace {
 
-  QStringList serverLines;  // the non-blank lines, trimmed, in order
-  if (hasServers) {
-    const QString sep = textrules::kFieldSep;
-    for (const QString& line : textrules::lines(dialog.whois_server)) {
-      if (textrules::trimSpaces(line).isEmpty()) continue;
-      const qsizetype firstSep = line.indexOf(sep);
-      const qsizetype firstDot = line.indexOf(u'.');
-      if (firstSep < 0 || firstDot < 0 || firstSep < firstDot ||
-          textrules::split(line, sep).size() < 6) {
-        prompter.showMessage(QStringLiteral("Whois服务器内容有误，请检查！"));
-        return false;
-      }
-      serverLines << textrules::trimSpaces(line);
-    }
-    // What the monitor could not use would only fail later, at every query
-    // of a run (or, for a blank deleted marker, never fire). RDAP rows use
-    // neither a port nor markers.
-    QList<ServerRow> rows;
-    for (const QString& line : serverLines) rows << serverRowFromLine(line, nullptr);
-    for (const ServerRow& row : rows) {
-      if (!whois::isRdapServer(row.server) && whois::portNumber(row.port) < 0) {
-        prompter.showMessage(QStringLiteral("Whois服务器端口有误，请检查！"));
-        return false;
-      }
-    }
-    for (const ServerRow& row : rows) {
-      if (!whois::isRdapServer(row.server) && !whois::deletedMarkUsable(row.deleted_mark)) {
-        prompter.showMessage(QStringLiteral("Whois服务器已删除特征不能为空，请检查！"));
-        return false;
-      }
-    }
-    for (const ServerRow& row : rows) {
-      if (!whois::queryPace(row).valid) {
-        prompter.showMessage(QStringLiteral("Whois服务器查询频率有误，请检查！"));
-        return false;
-      }
-    }
-    // The load reads at most 1023 bytes of a key; a longer line would come
-    // back cut at the next start.
-    for (const QString& line : serverLines) {
-      if (charsets::toGb18030(line).size() > classIniFile::kMaxValueBytes) {
-        prompter.showMessage(QStringLiteral("Whois服务器内容过长，每行不能超过1023字节，请检查！"));
-        return false;
-      }
-    }
-  }
+// The dialog's WHOIS part: its three intervals and its server lines, which
+// come back non-blank and trimmed, in order. The first problem's message,
+// or an empty text.
+QString whoisProblem(const SettingsDialogState& dialog, bool hasServers, QStringList& serverLines) {
+  if (!validInterval(dialog.whois_time)) return QStringLiteral("Whois检测时间间隔只能为0或正整数！");
+  if (!validInterval(dialog.whois_timeout)) return QStringLiteral("Whois超时时间间隔只能为0或正整数！");
+  if (!validInterval(dialog.whois_time2))
+    return QStringLiteral("注册后继续 whois 查询时间间隔只能为0或正整数！");
+  if (dialog.check_whois == 0 && !hasServers) return QStringLiteral("请填写Whois服务器内容！");
+  if (!hasServers) return QString();
 
-  const QString logFile = textrules::trimSpaces(dialog.log_file);
-  const QString notifyUrl = textrules::trimSpaces(dialog.notify_url);
-  const QString notifyBody = textrules::trimSpaces(dialog.notify_body);
-  for (auto [value, name] : {std::pair{logFile, QStringLiteral("日志文件")},
-                             std::pair{notifyUrl, QStringLiteral("通知地址")},
-                             std::pair{notifyBody, QStringLiteral("通知内容")}}) {
-    if (charsets::toGb18030(value).size() > classIniFile::kMaxValueBytes) {
-      prompter.showMessage(name + QStringLiteral("过长，不能超过1023字节，请检查！"));
-      return false;
-    }
+  QList<ServerRow> rows;
+  for (const QString& line : textrules::lines(dialog.whois_server)) {
+    if (textrules::trimSpaces(line).isEmpty()) continue;
+    const qsizetype firstSep = line.indexOf(textrules::kFieldSep);
+    const qsizetype firstDot = line.indexOf(u'.');
+    bool complete = false;
+    serverRowFromLine(line, &complete);
+    if (firstSep < 0 || firstDot < 0 || firstSep < firstDot || !complete)
+      return QStringLiteral("Whois服务器内容有误，请检查！");
+    serverLines << textrules::trimSpaces(line);
+    rows << serverRowFromLine(serverLines.last(), nullptr);
   }
-  if (const QStringList problems = webhook::problems(notifyUrl, notifyBody); !problems.isEmpty()) {
-    prompter.showMessage(problems.first());
-    return false;
-  }
+  // What the monitor could not use would only fail later, at every query
+  // of a run (or, for a blank deleted marker, never fire). RDAP rows use
+  // neither a port nor markers.
+  for (const ServerRow& row : rows)
+    if (!whois::isRdapServer(row.server) && whois::portNumber(row.port) < 0)
+      return QStringLiteral("Whois服务器端口有误，请检查！");
+  for (const ServerRow& row : rows)
+    if (!whois::isRdapServer(row.server) && !whois::deletedMarkUsable(row.deleted_mark))
+      return QStringLiteral("Whois服务器已删除特征不能为空，请检查！");
+  for (const ServerRow& row : rows)
+    if (!whois::queryPace(row).valid) return QStringLiteral("Whois服务器查询频率有误，请检查！");
+  // The load reads at most 1023 bytes of a key; a longer line would come
+  // back cut at the next start.
+  for (const QString& line : serverLines)
+    if (charsets::toGb18030(line).size() > classIniFile::kMaxValueBytes)
+      return QStringLiteral("Whois服务器内容过长，每行不能超过1023字节，请检查！");
+  return QString();
+}
 
-  Settings updated = settings;
-  for (const OptionKey& k : kOptionKeys) {
-    if (!k.read(dialog.*k.box, updated)) {
-      prompter.showMessage(QString::fromUtf16(k.rule));
-      return false;
-    }
-  }
+// The log file and the webhook, trimmed.
+struct ReportKeys {
+  QString log_file, notify_url, notify_body;
+};
 
-  classIniFile ini;
-  ini.INIFileName = iniPath;
-  ini.beginUpdate();
+QString reportProblem(const ReportKeys& keys) {
+  for (auto [value, name] : {std::pair{keys.log_file, QStringLiteral("日志文件")},
+                             std::pair{keys.notify_url, QStringLiteral("通知地址")},
+                             std::pair{keys.notify_body, QStringLiteral("通知内容")}}) {
+    if (charsets::toGb18030(value).size() > classIniFile::kMaxValueBytes)
+      return name + QStringLiteral("过长，不能超过1023字节，请检查！");
+  }
+  if (const QStringList problems = webhook::problems(keys.notify_url, keys.notify_body);
+      !problems.isEmpty())
+    return problems.first();
+  return QString();
+}
+
+// The option keys beyond the WHOIS ones, read into `updated`.
+QString optionKeysProblem(const SettingsDialogState& dialog, Settings& updated) {
+  for (const OptionKey& k : kOptionKeys)
+    if (!k.read(dialog.*k.box, updated)) return QString::fromUtf16(k.rule);
+  return QString();
+}
+
+// The WHOIS flags and intervals.
+void writeWhoisKeys(classIniFile& ini, const SettingsDialogState& dialog, Settings& updated) {
   auto flag = [](int option) { return option == 0 ? QStringLiteral("1") : QStringLiteral("0"); };
   ini.WriteIniKey(kSection, QStringLiteral("check_whois"), flag(dialog.check_whois));
   updated.check_whois = dialog.check_whois == 0;
@@ -402,29 +383,56 @@ bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const Q
   updated.whois_timeout = *toInt16(dialog.whois_timeout);
   ini.WriteIniKey(kSection, QStringLiteral("whois_time2"), dialog.whois_time2);
   updated.whois_time2 = *toInt16(dialog.whois_time2);
+}
 
-  for (const OptionKey& k : kOptionKeys)
-    ini.WriteIniKey(kSection, QString::fromLatin1(k.key), dialog.*k.box);
+// The server lines of the box; one holding only line breaks stores none and
+// leaves the table in use as it is.
+void writeServerLines(classIniFile& ini, const QStringList& serverLines, Settings& updated) {
+  for (qsizetype i = 0; i < serverLines.size(); ++i)
+    ini.WriteIniKey(kSection, QStringLiteral("whois_server_%1").arg(i + 1), serverLines[i]);
+  ini.WriteIniKey(kSection, QStringLiteral("whois_no"), QString::number(serverLines.size()));
+  if (serverLines.isEmpty()) return;
+  updated.whois_servers.clear();
+  for (const QString& line : serverLines) updated.whois_servers << serverRowFromLine(line, nullptr);
+}
 
-  if (hasServers) {
-    for (qsizetype i = 0; i < serverLines.size(); ++i)
-      ini.WriteIniKey(kSection, QStringLiteral("whois_server_%1").arg(i + 1), serverLines[i]);
-    ini.WriteIniKey(kSection, QStringLiteral("whois_no"), QString::number(serverLines.size()));
-    if (!serverLines.isEmpty()) {
-      updated.whois_servers.clear();
-      for (const QString& line : serverLines) updated.whois_servers << serverRowFromLine(line, nullptr);
-    }
+// A file that never used these keys stays without them.
+void writeReportKeys(classIniFile& ini, const ReportKeys& keys, Settings& updated) {
+  for (auto [key, value] : {std::pair{QStringLiteral("log_file"), keys.log_file},
+                            std::pair{QStringLiteral("notify_url"), keys.notify_url},
+                            std::pair{QStringLiteral("notify_body"), keys.notify_body}})
+    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
+  updated.log_file = keys.log_file;
+  updated.notify_url = keys.notify_url;
+  updated.notify_body = keys.notify_body;
+}
+
+}  // namespace
+
+bool saveSettings(const SettingsDialogState& dialog, Settings& settings, const QString& iniPath,
+                  Prompter& prompter) {
+  const bool hasServers = !textrules::trimSpaces(dialog.whois_server).isEmpty();
+  QStringList serverLines;
+  const ReportKeys reportKeys{textrules::trimSpaces(dialog.log_file),
+                              textrules::trimSpaces(dialog.notify_url),
+                              textrules::trimSpaces(dialog.notify_body)};
+  Settings updated = settings;
+  QString problem = whoisProblem(dialog, hasServers, serverLines);
+  if (problem.isEmpty()) problem = reportProblem(reportKeys);
+  if (problem.isEmpty()) problem = optionKeysProblem(dialog, updated);
+  if (!problem.isEmpty()) {
+    prompter.showMessage(problem);
+    return false;
   }
 
-  // A file that never used these keys stays without them.
-  for (auto [key, value] : {std::pair{QStringLiteral("log_file"), logFile},
-                            std::pair{QStringLiteral("notify_url"), notifyUrl},
-                            std::pair{QStringLiteral("notify_body"), notifyBody}})
-    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
-  updated.log_file = logFile;
-  updated.notify_url = notifyUrl;
-  updated.notify_body = notifyBody;
-
+  classIniFile ini;
+  ini.INIFileName = iniPath;
+  ini.beginUpdate();
+  writeWhoisKeys(ini, dialog, updated);
+  for (const OptionKey& k : kOptionKeys)
+    ini.WriteIniKey(kSection, QString::fromLatin1(k.key), dialog.*k.box);
+  if (hasServers) writeServerLines(ini, serverLines, updated);
+  writeReportKeys(ini, reportKeys, updated);
   if (!ini.commitUpdate()) {
     prompter.showMessage(QStringLiteral("保存失败！无法写入设置文件 %1：%2")
                              .arg(QDir::toNativeSeparators(iniPath), ini.errorString()));

@@ -57,8 +57,8 @@ QStringList taskLines(const TaskView& v) {
   appendOption(out, QStringLiteral("send"), v.index(Ctl::radio_send_info), 3);
   textLine(QStringLiteral("time_var"), Ctl::time_var);
   textLine(QStringLiteral("md5"), Ctl::md5_name);
-  const QString formula = v.text(Ctl::md5_var);
-  if (!formula.isEmpty() && formula != texts::kMd5Hint) out << QStringLiteral("md5_var===") + formula;
+  const QString formula = md5Formula(v);
+  if (!formula.isEmpty()) out << QStringLiteral("md5_var===") + formula;
   out << QStringLiteral("year===") + v.text(Ctl::year1);
   out << QStringLiteral("month===") + v.text(Ctl::month1);
   out << QStringLiteral("day===") + v.text(Ctl::day1);

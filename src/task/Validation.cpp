@@ -106,6 +106,115 @@ QString dynamicLinesProblem(const QString& text, const QString& label) {
   return QString();
 }
 
+// Step 8: every name the task defines ("|||a|||b|||"; the time variable
+// counts as defined) and each box's names in order ("a|||b"). Records where
+// the domain variable is defined.
+struct DefinedNames {
+  QString all;
+  QString fixed, dyn1, dyn2;
+};
+
+DefinedNames collectNames(TaskContext& w, const QString& domainVar, const QString& timeVar,
+                          const QString& common, const QString& dyn1, const QString& dyn2) {
+  DefinedNames n;
+  n.all = kFieldSep + timeVar + kFieldSep;
+  for (const QString& raw : lines(common)) {
+    const QString line = trimSpaces(raw);
+    if (line.isEmpty()) continue;
+    const QString name = trimSpaces(splitItem(line).name);
+    n.all += name + kFieldSep;
+    n.fixed += name + kFieldSep;
+    if (name == domainVar) w.domain_source = QStringLiteral("common");
+  }
+  auto collectDynamic = [&](const QString& text, QString& list, const QString& source) {
+    for (const QString& raw : lines(text)) {
+      const QString line = trimSpaces(raw);
+      if (line.isEmpty()) continue;
+      for (const QString& rawPiece : split(line, kFieldSep)) {
+        const QString piece = trimSpaces(rawPiece);
+        if (piece.isEmpty()) continue;
+        const QString name = trimSpaces(splitItem(piece).name);
+        if (!name.isEmpty()) n.all += name + kFieldSep;
+        if (name == domainVar) w.domain_source = source;
+        list += name + kFieldSep;
+      }
+    }
+  };
+  collectDynamic(dyn1, n.dyn1, QStringLiteral("dyn1"));
+  collectDynamic(dyn2, n.dyn2, QStringLiteral("dyn2"));
+  n.fixed = cutFinalSeparator(n.fixed);
+  n.dyn1 = cutFinalSeparator(n.dyn1);
+  n.dyn2 = cutFinalSeparator(n.dyn2);
+  return n;
+}
+
+// Step 9: names set twice. Repeats inside one dynamic box are one per line.
+QString duplicateProblem(const DefinedNames& n) {
+  const QStringList fixedNames = split(n.fixed, kFieldSep);
+  const QStringList dyn1Names = split(n.dyn1, kFieldSep);
+  const QStringList dyn2Names = split(n.dyn2, kFieldSep);
+  if (!n.fixed.isEmpty()) {
+    QHash<QString, int> count;
+    for (const QString& name : fixedNames)
+      if (!name.isEmpty()) ++count[name];
+    for (const QString& name : fixedNames)
+      if (!name.isEmpty() && count.value(name) > 1)
+        return duplicateMessage(name, QStringLiteral("固定内容"));
+    QString shared = firstShared(fixedNames, dyn1Names);
+    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容1"));
+    shared = firstShared(fixedNames, dyn2Names);
+    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容2"));
+  }
+  if (!n.dyn1.isEmpty() && !n.dyn2.isEmpty()) {
+    const QString shared = firstShared(dyn2Names, dyn1Names);
+    if (!shared.isEmpty())
+      return duplicateMessage(shared, QStringLiteral("动态内容1 与 动态内容2"));
+  }
+  return QString();
+}
+
+// Step 10: every formula term names a defined variable (or is a quoted literal).
+QString md5TermsProblem(const QString& md5Var, const QString& names) {
+  for (const QString& piece : split(md5Var, QStringLiteral("+"))) {
+    QString t = trimSpaces(piece);
+    const QString missing = QStringLiteral("MD5公式变量 %1 不存在，请检查！");
+    if (t.startsWith(QLatin1String("{{{")) && t.endsWith(QLatin1String("}}}"))) {
+      if (t.size() < 7) return missing.arg(t);
+      t = trimSpaces(t.mid(3, t.size() - 6));
+      if (t.isEmpty()) return QStringLiteral("MD5公式变量不得为空，请检查！");
+    }
+    const bool literal = t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"'));
+    if (!literal && !known(names, t)) return missing.arg(t);
+  }
+  return QString();
+}
+
+// Step 13: the API URL, and its placeholders when sending with Get.
+QString apiUrlProblem(TaskContext& w, const QString& names) {
+  w.api_url = w.view.text(Ctl::txt_api_url);
+  w.url_template_mode = false;
+  if (w.view.index(Ctl::radio_send_type) != 0 || !w.api_url.contains(QLatin1String("{{{")) ||
+      !w.api_url.contains(QLatin1String("}}}")))
+    return QString();
+  static const QRegularExpression placeholder(QStringLiteral("\\{\\{\\{\\S+?\\}\\}\\}"),
+                                              QRegularExpression::CaseInsensitiveOption);
+  QStringList matches;
+  for (auto it = placeholder.globalMatch(w.api_url); it.hasNext();)
+    matches.append(it.next().captured(0));
+  if (matches.isEmpty()) return QString();
+  w.url_template_mode = true;
+  w.url_vars = QList<UrlVar>(matches.size());
+  for (qsizetype i = 0; i < matches.size(); ++i) {
+    QString name = matches[i];
+    name.remove(QStringLiteral("{{{"));
+    name.remove(QStringLiteral("}}}"));
+    w.url_vars[i].name = name;
+    if (!known(names, name))
+      return QStringLiteral("API URL 接口变量 ") + name + QStringLiteral(" 不存在，请检查！");
+  }
+  return QString();
+}
+
 }  // namespace
 
 bool ValidateTask(TaskContext& w) {
@@ -121,13 +230,13 @@ QString taskProblem(TaskContext& w) {
   // 1-2. Tidy the boxes; a formula box still showing its hint is empty.
   tidyTextBoxes(v);
   v.setHintColour(Ctl::md5_var, false);
-  if (v.text(Ctl::md5_var) == texts::kMd5Hint) v.setText(Ctl::md5_var, QString());
+  const QString md5Var = md5Formula(v);
+  if (md5Var != v.text(Ctl::md5_var)) v.setText(Ctl::md5_var, md5Var);
 
   const QString domainVar = v.text(Ctl::domain_var);
   const QString common = v.text(Ctl::common1);
   const QString dyn1 = v.text(Ctl::dyn1);
   const QString dyn2 = v.text(Ctl::dyn2);
-  const QString md5Var = v.text(Ctl::md5_var);
   const QString md5Name = v.text(Ctl::md5_name);
 
   // 3-5. The required boxes.
@@ -143,72 +252,14 @@ QString taskProblem(TaskContext& w) {
   // 7. A signature name needs a formula.
   if (!md5Name.isEmpty() && md5Var.isEmpty()) return QStringLiteral("MD5计算公式不得为空！");
 
-  // 8. Every name the task defines; the time variable counts as defined.
-  QString names = kFieldSep + v.text(Ctl::time_var) + kFieldSep;
-  QString fixedList, dyn1List, dyn2List;
-  for (const QString& raw : lines(common)) {
-    const QString line = trimSpaces(raw);
-    if (line.isEmpty()) continue;
-    const QString name = trimSpaces(splitItem(line).name);
-    names += name + kFieldSep;
-    fixedList += name + kFieldSep;
-    if (name == domainVar) w.domain_source = QStringLiteral("common");
-  }
-  auto collectDynamic = [&](const QString& text, QString& list, const QString& source) {
-    for (const QString& raw : lines(text)) {
-      const QString line = trimSpaces(raw);
-      if (line.isEmpty()) continue;
-      for (const QString& rawPiece : split(line, kFieldSep)) {
-        const QString piece = trimSpaces(rawPiece);
-        if (piece.isEmpty()) continue;
-        const QString name = trimSpaces(splitItem(piece).name);
-        if (!name.isEmpty()) names += name + kFieldSep;
-        if (name == domainVar) w.domain_source = source;
-        list += name + kFieldSep;
-      }
-    }
-  };
-  collectDynamic(dyn1, dyn1List, QStringLiteral("dyn1"));
-  collectDynamic(dyn2, dyn2List, QStringLiteral("dyn2"));
-  fixedList = cutFinalSeparator(fixedList);
-  dyn1List = cutFinalSeparator(dyn1List);
-  dyn2List = cutFinalSeparator(dyn2List);
+  // 8-9. The names the task defines, none set twice.
+  const DefinedNames defined = collectNames(w, domainVar, v.text(Ctl::time_var), common, dyn1, dyn2);
+  QString names = defined.all;
+  if (const QString problem = duplicateProblem(defined); !problem.isEmpty()) return problem;
 
-  // 9. Names set twice. Repeats inside one dynamic box are one per line.
-  const QStringList fixedNames = split(fixedList, kFieldSep);
-  const QStringList dyn1Names = split(dyn1List, kFieldSep);
-  const QStringList dyn2Names = split(dyn2List, kFieldSep);
-  if (!fixedList.isEmpty()) {
-    QHash<QString, int> count;
-    for (const QString& n : fixedNames)
-      if (!n.isEmpty()) ++count[n];
-    for (const QString& n : fixedNames)
-      if (!n.isEmpty() && count.value(n) > 1)
-        return duplicateMessage(n, QStringLiteral("固定内容"));
-    QString shared = firstShared(fixedNames, dyn1Names);
-    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容1"));
-    shared = firstShared(fixedNames, dyn2Names);
-    if (!shared.isEmpty()) return duplicateMessage(shared, QStringLiteral("固定内容 与 动态内容2"));
-  }
-  if (!dyn1List.isEmpty() && !dyn2List.isEmpty()) {
-    const QString shared = firstShared(dyn2Names, dyn1Names);
-    if (!shared.isEmpty())
-      return duplicateMessage(shared, QStringLiteral("动态内容1 与 动态内容2"));
-  }
-
-  // 10. Every formula term names a defined variable (or is a quoted literal).
+  // 10. The formula's terms.
   if (!md5Var.isEmpty() && !md5Name.isEmpty()) {
-    for (const QString& piece : split(md5Var, QStringLiteral("+"))) {
-      QString t = trimSpaces(piece);
-      const QString missing = QStringLiteral("MD5公式变量 %1 不存在，请检查！");
-      if (t.startsWith(QLatin1String("{{{")) && t.endsWith(QLatin1String("}}}"))) {
-        if (t.size() < 7) return missing.arg(t);
-        t = trimSpaces(t.mid(3, t.size() - 6));
-        if (t.isEmpty()) return QStringLiteral("MD5公式变量不得为空，请检查！");
-      }
-      const bool literal = t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"'));
-      if (!literal && !known(names, t)) return missing.arg(t);
-    }
+    if (const QString problem = md5TermsProblem(md5Var, names); !problem.isEmpty()) return problem;
   }
 
   // 11. The domain variable is defined somewhere.
@@ -219,29 +270,8 @@ QString taskProblem(TaskContext& w) {
   // 12. A placeholder may name the signature.
   names += md5Name + kFieldSep;
 
-  // 13. The API URL, and its placeholders when sending with Get.
-  w.api_url = v.text(Ctl::txt_api_url);
-  w.url_template_mode = false;
-  if (v.index(Ctl::radio_send_type) == 0 && w.api_url.contains(QLatin1String("{{{")) &&
-      w.api_url.contains(QLatin1String("}}}"))) {
-    static const QRegularExpression placeholder(QStringLiteral("\\{\\{\\{\\S+?\\}\\}\\}"),
-                                                QRegularExpression::CaseInsensitiveOption);
-    QStringList matches;
-    for (auto it = placeholder.globalMatch(w.api_url); it.hasNext();)
-      matches.append(it.next().captured(0));
-    if (!matches.isEmpty()) {
-      w.url_template_mode = true;
-      w.url_vars = QList<UrlVar>(matches.size());
-      for (qsizetype i = 0; i < matches.size(); ++i) {
-        QString name = matches[i];
-        name.remove(QStringLiteral("{{{"));
-        name.remove(QStringLiteral("}}}"));
-        w.url_vars[i].name = name;
-        if (!known(names, name))
-          return QStringLiteral("API URL 接口变量 ") + name + QStringLiteral(" 不存在，请检查！");
-      }
-    }
-  }
+  // 13. The API URL.
+  if (const QString problem = apiUrlProblem(w, names); !problem.isEmpty()) return problem;
 
   // 14-15. Every line of a dynamic box carries the reference line's names.
   if (!dyn1.isEmpty()) {

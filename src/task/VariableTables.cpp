@@ -24,7 +24,38 @@ TokenTable& tokenTable() {
   return table;
 }
 
+// The domain variable's value in each non-blank line of a dynamic box (the
+// first item of that name in the line), in line order, until visit returns
+// false.
+template <typename Visit>
+void forEachDomainValue(const QStringList& boxLines, const QString& domainVar, Visit visit) {
+  for (int i = 0; i < boxLines.size(); ++i) {
+    const QString line = trimSpaces(boxLines[i]);
+    if (line.isEmpty()) continue;
+    for (const QString& rawPiece : split(line, kFieldSep)) {
+      const QString piece = trimSpaces(rawPiece);
+      if (piece.isEmpty()) continue;
+      const Item item = splitItem(piece);
+      if (trimSpaces(item.name) != domainVar) continue;
+      if (!visit(i, item.value)) return;
+      break;  // one value per line
+    }
+  }
+}
+
 }  // namespace
+
+int lineOfDomainEntry(const QStringList& boxLines, const QString& domainVar, int entry) {
+  int seen = 0;
+  int found = 0;
+  forEachDomainValue(boxLines, domainVar, [&](int line, const QString& value) {
+    seen += static_cast<int>(value.count(u',')) + 1;
+    if (entry >= seen) return true;
+    found = line;
+    return false;
+  });
+  return found;
+}
 
 void installLineBreakTokens() { tokenTable() = defaultTokens(); }
 
@@ -105,19 +136,10 @@ void BuildVariableTables(TaskContext& w) {
     }
   } else if (w.domain_source == QLatin1String("dyn1") || w.domain_source == QLatin1String("dyn2")) {
     const Ctl box = w.domain_source == QLatin1String("dyn1") ? Ctl::dyn1 : Ctl::dyn2;
-    for (const QString& raw : lines(v.text(box))) {
-      const QString line = trimSpaces(raw);
-      if (line.isEmpty()) continue;
-      for (const QString& rawPiece : split(line, kFieldSep)) {
-        const QString piece = trimSpaces(rawPiece);
-        if (piece.isEmpty()) continue;
-        const Item item = splitItem(piece);
-        if (trimSpaces(item.name) == domainVar) {
-          values.append(ExpandLineBreaks(item.value));
-          break;  // one value per line
-        }
-      }
-    }
+    forEachDomainValue(lines(v.text(box)), domainVar, [&values](int, const QString& value) {
+      values.append(ExpandLineBreaks(value));
+      return true;
+    });
   }
 
   // 5. A value holding commas names several domains.

@@ -295,12 +295,9 @@ QLabel* makeLabel(WidgetView& view, Ctl c) {
   return l;
 }
 
-}  // namespace
-
-QLayout* MainWindow::buildRunArea() {
-  auto* area = new QVBoxLayout;
-  area->setSpacing(8);
-
+// The send options: request kind and mode, time-out, duration, rate and
+// the encodings.
+QLayout* makeSendOptions(WidgetView& view) {
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(8);
   grid->setVerticalSpacing(8);
@@ -308,11 +305,11 @@ QLayout* MainWindow::buildRunArea() {
   int row = 0;
 
   grid->addWidget(caption(QStringLiteral("发送模式：")), row, 0);
-  grid->addWidget(makeOptions(view_, Ctl::radio_send_type), row++, 1);
+  grid->addWidget(makeOptions(view, Ctl::radio_send_type), row++, 1);
 
   auto* requestRow = new QHBoxLayout;
   requestRow->setSpacing(14);
-  requestRow->addWidget(makeOptions(view_, Ctl::radio_post_type));
+  requestRow->addWidget(makeOptions(view, Ctl::radio_post_type));
   QLabel* edition = caption(QStringLiteral("HTML API 版"));
   QPalette ep = edition->palette();
   ep.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
@@ -322,7 +319,7 @@ QLayout* MainWindow::buildRunArea() {
   grid->addWidget(caption(QStringLiteral("请求模式：")), row, 0);
   grid->addLayout(requestRow, row++, 1);
 
-  QComboBox* timeOut = makeList(view_, Ctl::time_out, 70);
+  QComboBox* timeOut = makeList(view, Ctl::time_out, 70);
   auto* timeOutRow = new QHBoxLayout;
   timeOutRow->setSpacing(6);
   timeOutRow->addWidget(timeOut);
@@ -335,22 +332,22 @@ QLayout* MainWindow::buildRunArea() {
   duration->setObjectName(QString::fromLatin1(controlInfo(Ctl::reg_second).name));
   duration->setMaxLength(7);
   duration->setFixedWidth(70);
-  view_.bind(Ctl::reg_second, duration);
-  view_.setHintColour(Ctl::reg_second, false);
+  view.bind(Ctl::reg_second, duration);
+  view.setHintColour(Ctl::reg_second, false);
   auto* durationRow = new QHBoxLayout;
   durationRow->setSpacing(6);
   durationRow->addWidget(duration);
-  durationRow->addWidget(makeList(view_, Ctl::send_time, 70));
+  durationRow->addWidget(makeList(view, Ctl::send_time, 70));
   durationRow->addStretch(1);
   grid->addWidget(caption(QStringLiteral("持续时间："), duration), row, 0);
   grid->addLayout(durationRow, row++, 1);
 
-  QComboBox* frequency = makeList(view_, Ctl::frequence, 70);
+  QComboBox* frequency = makeList(view, Ctl::frequence, 70);
   auto* frequencyRow = new QHBoxLayout;
   frequencyRow->setSpacing(6);
   frequencyRow->addWidget(frequency);
   frequencyRow->addWidget(caption(QStringLiteral("/每")));
-  frequencyRow->addWidget(makeList(view_, Ctl::send_interval, 70));
+  frequencyRow->addWidget(makeList(view, Ctl::send_interval, 70));
   frequencyRow->addWidget(caption(QStringLiteral("(0代表不限速)")));
   frequencyRow->addStretch(1);
   grid->addWidget(caption(QStringLiteral("频率："), frequency), row, 0);
@@ -362,15 +359,19 @@ QLayout* MainWindow::buildRunArea() {
   for (Ctl c : {Ctl::chkbox_utf8, Ctl::chkbox_utf8_return}) {
     auto* box = new QCheckBox;
     box->setObjectName(QString::fromLatin1(controlInfo(c).name));
-    view_.bind(c, box);
+    view.bind(c, box);
     checks->addWidget(box);
   }
   checks->addStretch(1);
   grid->addLayout(checks, row++, 0, 1, 2);
-  area->addLayout(grid);
-  area->addWidget(separator());
+  return grid;
+}
 
-  // Timed start: the date and time fields under their words.
+// The timed start: the date and time fields under their words, the buttons
+// and the count-down, and under it the notices.
+QLayout* makeTimedStart(WidgetView& view) {
+  auto* box = new QVBoxLayout;
+  box->setSpacing(8);
   auto* date = new QGridLayout;
   date->setHorizontalSpacing(6);
   date->setVerticalSpacing(2);
@@ -382,30 +383,32 @@ QLayout* MainWindow::buildRunArea() {
     e->setObjectName(QString::fromLatin1(controlInfo(fields[i]).name));
     e->setFixedWidth(i == 0 ? 64 : 44);
     e->setAlignment(Qt::AlignCenter);
-    view_.bind(fields[i], e);
-    view_.setHintColour(fields[i], false);
+    view.bind(fields[i], e);
+    view.setHintColour(fields[i], false);
     date->addWidget(caption(words[i], e), 0, i, Qt::AlignHCenter);
     date->addWidget(e, 1, i);
   }
   date->setColumnStretch(6, 1);
-  area->addLayout(date);
+  box->addLayout(date);
 
   auto* timed = new QHBoxLayout;
   timed->setSpacing(8);
-  timed->addWidget(makeButton(view_, Ctl::time_start));
-  timed->addWidget(makeButton(view_, Ctl::time_end));
+  timed->addWidget(makeButton(view, Ctl::time_start));
+  timed->addWidget(makeButton(view, Ctl::time_end));
   timed->addSpacing(6);
-  timed->addWidget(makeLabel(view_, Ctl::Label_timer), 1);
-  area->addLayout(timed);
+  timed->addWidget(makeLabel(view, Ctl::Label_timer), 1);
+  box->addLayout(timed);
   // Under the count-down: the clock offset, and what went wrong at start-up.
-  QLabel* notice = makeLabel(view_, Ctl::Label_notice);
+  QLabel* notice = makeLabel(view, Ctl::Label_notice);
   notice->setWordWrap(true);
   QPalette np = notice->palette();
   np.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
   notice->setPalette(np);
-  area->addWidget(notice);
-  area->addWidget(separator());
+  box->addWidget(notice);
+  return box;
+}
 
+QLayout* makeButtons(WidgetView& view) {
   auto* buttons = new QGridLayout;
   buttons->setHorizontalSpacing(8);
   buttons->setVerticalSpacing(8);
@@ -413,28 +416,44 @@ QLayout* MainWindow::buildRunArea() {
                           {Ctl::load_info, Ctl::save_info, Ctl::clear_info},
                           {Ctl::Command1, Ctl::Command2, Ctl::Command3}};
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) buttons->addWidget(makeButton(view_, rows[r][c]), r, c);
+    for (int c = 0; c < 3; ++c) buttons->addWidget(makeButton(view, rows[r][c]), r, c);
   // The two starts stand out from the other buttons.
   for (Ctl start : {Ctl::normalreg, Ctl::regstart}) {
-    QFont f = view_.widget(start)->font();
+    QFont f = view.widget(start)->font();
     f.setBold(true);
-    view_.widget(start)->setFont(f);
+    view.widget(start)->setFont(f);
   }
-  area->addLayout(buttons);
-  area->addWidget(separator());
+  return buttons;
+}
 
+// The status line, the remaining time and the count of forms sent.
+QLayout* makeStatus(WidgetView& view) {
   auto* status = new QVBoxLayout;
   status->setSpacing(4);
-  QLabel* statusLine = makeLabel(view_, Ctl::Label1);
+  QLabel* statusLine = makeLabel(view, Ctl::Label1);
   QFont statusFont = statusLine->font();
   statusFont.setBold(true);
   statusLine->setFont(statusFont);
   status->addWidget(statusLine);
   auto* counters = new QHBoxLayout;
-  counters->addWidget(makeLabel(view_, Ctl::Label4), 1);
-  counters->addWidget(makeLabel(view_, Ctl::reg_send), 1);
+  counters->addWidget(makeLabel(view, Ctl::Label4), 1);
+  counters->addWidget(makeLabel(view, Ctl::reg_send), 1);
   status->addLayout(counters);
-  area->addLayout(status);
+  return status;
+}
+
+}  // namespace
+
+QLayout* MainWindow::buildRunArea() {
+  auto* area = new QVBoxLayout;
+  area->setSpacing(8);
+  area->addLayout(makeSendOptions(view_));
+  area->addWidget(separator());
+  area->addLayout(makeTimedStart(view_));
+  area->addWidget(separator());
+  area->addLayout(makeButtons(view_));
+  area->addWidget(separator());
+  area->addLayout(makeStatus(view_));
   area->addStretch(1);
   return area;
 }

@@ -33,7 +33,6 @@ QString logTime(const QDateTime& t) {
 namespace {
 const QString kStatusConnecting = QStringLiteral("状态：连接Whois服务器......");
 const QString kStatusQuerying = QStringLiteral("状态：发送Whois查询数据......");
-const QString kStatusPause = QStringLiteral("状态：发送完成，whois间隔...");
 
 // Starts of a rated lane keep this far inside the one-second window, so the
 // server never counts one more because of network jitter.
@@ -97,7 +96,7 @@ void Timer6_Timer(WatchContext& w) {
   if (w.int_start() != 1) return;
   const qint64 left =
       w.settings.whois_time - platform::secondsFrom(w.last_send_start, platform::now());
-  w.view.setText(Ctl::Label1, kStatusPause + QString::number(left) + QStringLiteral(" 秒"));
+  w.view.setText(Ctl::Label1, texts::kStatusWhoisPause + QString::number(left) + QStringLiteral(" 秒"));
 }
 
 // --- the watch ---------------------------------------------------------------
@@ -667,7 +666,7 @@ void WhoisMonitor::registerDeleted(WhoisQuery* q) {
   row.registering = true;
   noteAnswer(q);
   show(i, whois::WatchState::Registering);
-  w.send_mode = 2;
+  w.send_mode = SendMode::WhoisTriggered;
 
   q->held = true;  // its socket's signal is still being handled down the stack
   q->stopTimeLimit();

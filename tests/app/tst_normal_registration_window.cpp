@@ -52,7 +52,7 @@ struct WindowFixture {
 };
 }  // namespace
 
-class NormalRegistrationWindowTest : public QObject {
+class TestNormalRegistrationWindow : public QObject {
   Q_OBJECT
  private slots:
   void oneRequestShownWithItsReplyWhateverTheDisplayOptions() {
@@ -128,5 +128,5 @@ class NormalRegistrationWindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(NormalRegistrationWindowTest)
+QTEST_MAIN(TestNormalRegistrationWindow)
 #include "tst_normal_registration_window.moc"

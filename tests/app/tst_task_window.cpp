@@ -44,7 +44,7 @@ void setDateFields(TaskView& v, const QStringList& f) {
 }
 }  // namespace
 
-class TaskWindowTest : public QObject {
+class TestTaskWindow : public QObject {
   Q_OBJECT
  private slots:
   void cleanup() { platform::setClockForTests({}); }
@@ -398,5 +398,5 @@ class TaskWindowTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(TaskWindowTest)
+QTEST_GUILESS_MAIN(TestTaskWindow)
 #include "tst_task_window.moc"

@@ -80,7 +80,7 @@ qint64 secondAhead(int aheadS) { return platform::wallClockUs() / 1000000 + 1 + 
 
 }  // namespace
 
-class TimedStartTest : public QObject {
+class TestTimedStart : public QObject {
   Q_OBJECT
  private slots:
   // The catch's first request leaves at the set second of the corrected
@@ -216,5 +216,5 @@ class TimedStartTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(TimedStartTest)
+QTEST_GUILESS_MAIN(TestTimedStart)
 #include "tst_timed_start.moc"

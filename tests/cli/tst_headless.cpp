@@ -82,7 +82,7 @@ class Headless {
 };
 }  // namespace
 
-class HeadlessTest : public QObject {
+class TestHeadless : public QObject {
   Q_OBJECT
  private slots:
   void usageAndStatuses_data() {
@@ -473,5 +473,5 @@ class HeadlessTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(HeadlessTest)
+QTEST_GUILESS_MAIN(TestHeadless)
 #include "tst_headless.moc"

@@ -40,7 +40,7 @@ QString tool(const char* name, const char* package) {
 
 }  // namespace
 
-class PackageTest : public QObject {
+class TestPackage : public QObject {
   Q_OBJECT
   QTemporaryDir work_;
   QString deb_, root_;
@@ -185,5 +185,5 @@ class PackageTest : public QObject {
   }
 };
 
-QTEST_MAIN(PackageTest)
+QTEST_MAIN(TestPackage)
 #include "tst_package.moc"

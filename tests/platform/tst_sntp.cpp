@@ -51,7 +51,7 @@ platform::TimeServer at(const StubSntpServer& stub) { return {QStringLiteral("12
 
 }  // namespace
 
-class SntpTest : public QObject {
+class TestSntp : public QObject {
   Q_OBJECT
  private slots:
   void parseTimeServer_data() {
@@ -180,5 +180,5 @@ class SntpTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(SntpTest)
+QTEST_GUILESS_MAIN(TestSntp)
 #include "tst_sntp.moc"

@@ -60,7 +60,7 @@ struct Loop {
     registrar.setReply(r);
   }
   // What a start flow does before it hands over to the sender.
-  void prepare(int sendMode) {
+  void prepare(SendMode sendMode) {
     QVERIFY(ValidateTask(w));
     w.send_mode = sendMode;
     w.time_base = w.run_start = platform::now();
@@ -142,7 +142,7 @@ void TestSendLoop::normalRegistrationSendsOneAndShowsIt() {
 void TestSendLoop::pacingFivePerSecondForTwoSeconds() {
   Loop t;
   t.setRate(QStringLiteral("5"), QStringLiteral("2"));
-  t.prepare(1);
+  t.prepare(SendMode::CatchWithoutWhois);
   const qint64 start = StubHttpServer::monotonicNs();
   SendFormLoop(t.w);
   const QList<qint64> at = t.registrar.arrivalTimesNs();
@@ -164,7 +164,7 @@ void TestSendLoop::lateRequestsGoOutWithoutPause() {
   Loop t;
   t.setRate(QStringLiteral("10"), QStringLiteral("1"));
   t.setReply("OK", 250);
-  t.prepare(1);
+  t.prepare(SendMode::CatchWithoutWhois);
   SendFormLoop(t.w);
   const QList<qint64> at = t.registrar.arrivalTimesNs();
   QVERIFY2(at.size() == 4 || at.size() == 5, qPrintable(QString::number(at.size())));
@@ -193,7 +193,7 @@ void TestSendLoop::stopDuringTheLoop() {
   Loop t;
   t.setRate(perSecond, QStringLiteral("30"));
   t.setReply("OK", replyMs);
-  t.prepare(1);
+  t.prepare(SendMode::CatchWithoutWhois);
   QTimer::singleShot(stopAtMs, &t.w, [&t] { t.w.regstop_Click(); });
   QElapsedTimer clock;
   clock.start();
@@ -209,7 +209,7 @@ void TestSendLoop::stopDuringTheLoop() {
 void TestSendLoop::linesUsedInTurn() {
   Loop t;
   t.setRate(QStringLiteral("0"), QStringLiteral("30"));
-  t.prepare(1);
+  t.prepare(SendMode::CatchWithoutWhois);
   t.view.onText = [&t](Ctl c, const QString& text) {
     if (c == Ctl::reg_send && text == QStringLiteral("发送表单数量：7")) t.w.regstop_Click();
   };
@@ -239,7 +239,7 @@ void TestSendLoop::whoisTriggeredSendUsesTheReportedLine() {
   t.view.setText(Ctl::time_var, QStringLiteral("t"));
   t.view.setIndex(Ctl::radio_send_info, 1);
   t.view.setIndex(Ctl::radio_return_info, 1);
-  t.prepare(2);
+  t.prepare(SendMode::WhoisTriggered);
   t.w.whois_domain_index = index;
   t.w.whois_send_count = 4;
   t.view.setText(Ctl::regsend, QStringLiteral("whois query\r\n"));
@@ -268,7 +268,7 @@ void TestSendLoop::whoisTriggeredSendUsesTheReportedLine() {
 void TestSendLoop::stopDuringWhoisTriggeredSendIsKept() {
   Loop t;
   t.setReply("OK", 2000);
-  t.prepare(2);
+  t.prepare(SendMode::WhoisTriggered);
   t.w.whois_domain_index = 1;
   t.w.setIntStart(1);
   QTimer::singleShot(200, &t.w, [&t] { t.w.regstop_Click(); });
@@ -290,20 +290,20 @@ void TestSendLoop::tickSendInsideAnotherKeepsItsPlace() {
     reply.delayMs = first ? 800 : 0;
     return reply;
   });
-  t.prepare(1);
+  t.prepare(SendMode::CatchWithoutWhois);
   t.w.dyn1_lines = textrules::lines(t.view.text(Ctl::dyn1));
   t.w.dyn1_row = t.w.pool_slot = 0;
   t.w.tick_send_count = 0;
   setUpRequestPool(t.w, 3);
   const auto pool = t.w.request_pool;
-  QString stateInside;
+  std::optional<TickState> stateInside;  // set by the nested send's tick
   QTimer::singleShot(100, &t.w, [&t, &stateInside] {
     stateInside = t.w.tick_state;
     SendFormOnTick(t.w);
   });
   SendFormOnTick(t.w);
 
-  QCOMPARE(stateInside, QStringLiteral("start"));
+  QVERIFY(stateInside == TickState::Sending);
   QCOMPARE(t.domainsSent(), QStringList({"a.com", "b.com"}));
   QCOMPARE(t.view.text(Ctl::regresult), QStringLiteral("fast") + kGap + QStringLiteral("slow") + kGap);
   QCOMPARE(pool->slot(0)->responseBody(), QByteArray("slow"));
@@ -311,26 +311,26 @@ void TestSendLoop::tickSendInsideAnotherKeepsItsPlace() {
   QCOMPARE(t.w.tick_send_count, 2);
   QCOMPARE(t.w.dyn1_row, 2);
   QCOMPARE(t.w.pool_slot, 2);
-  QCOMPARE(t.w.tick_state, QStringLiteral("end"));
+  QCOMPARE(t.w.tick_state, TickState::Idle);
   QCOMPARE(t.view.text(Ctl::Label1), QStringLiteral("状态：间隔时间中......"));
 }
 
 void TestSendLoop::timer5_data() {
-  QTest::addColumn<int>("sendMode");
+  QTest::addColumn<SendMode>("sendMode");
   QTest::addColumn<int>("runFlag");
   QTest::addColumn<int>("elapsed");
   QTest::addColumn<QString>("label");
   QTest::addColumn<int>("flagAfter");
-  QTest::newRow("counting") << 1 << 1 << 3 << QStringLiteral("任务剩余时间：2秒") << 1;
-  QTest::newRow("used up, catch") << 1 << 1 << 5 << QStringLiteral("任务剩余时间：0秒") << 0;
-  QTest::newRow("overrun, catch") << 1 << 1 << 7 << QStringLiteral("任务剩余时间：-2秒") << 0;
-  QTest::newRow("used up, normal registration") << 0 << 1 << 6
+  QTest::newRow("counting") << SendMode::CatchWithoutWhois << 1 << 3 << QStringLiteral("任务剩余时间：2秒") << 1;
+  QTest::newRow("used up, catch") << SendMode::CatchWithoutWhois << 1 << 5 << QStringLiteral("任务剩余时间：0秒") << 0;
+  QTest::newRow("overrun, catch") << SendMode::CatchWithoutWhois << 1 << 7 << QStringLiteral("任务剩余时间：-2秒") << 0;
+  QTest::newRow("used up, normal registration") << SendMode::NormalRegistration << 1 << 6
                                                 << QStringLiteral("任务剩余时间：-1秒") << 1;
-  QTest::newRow("not running") << 1 << 0 << 3 << QStringLiteral("before") << 0;
+  QTest::newRow("not running") << SendMode::CatchWithoutWhois << 0 << 3 << QStringLiteral("before") << 0;
 }
 
 void TestSendLoop::timer5() {
-  QFETCH(int, sendMode);
+  QFETCH(SendMode, sendMode);
   QFETCH(int, runFlag);
   QFETCH(int, elapsed);
   QFETCH(QString, label);
@@ -351,22 +351,22 @@ void TestSendLoop::timer5() {
 
 void TestSendLoop::ringSizes_data() {
   QTest::addColumn<float>("interval");
-  QTest::addColumn<int>("sendMode");
+  QTest::addColumn<SendMode>("sendMode");
   QTest::addColumn<int>("ringSize");
-  QTest::newRow("unlimited") << -1000.0f << 1 << 5001;
-  QTest::newRow("normal registration") << -1.0f << 0 << 5001;
-  QTest::newRow("200 ms") << 200.0f << 1 << 101;
-  QTest::newRow("1/3 s") << 1000.0f / 3.0f << 1 << 61;
-  QTest::newRow("1 s") << 1000.0f << 1 << 21;
-  QTest::newRow("20 s") << 20000.0f << 1 << 2;
-  QTest::newRow("above 20 s") << 20001.0f << 1 << 1;
-  QTest::newRow("a minute") << 60000.0f << 1 << 1;
-  QTest::newRow("WHOIS-triggered") << -1000.0f << 2 << 1;
+  QTest::newRow("unlimited") << -1000.0f << SendMode::CatchWithoutWhois << 5001;
+  QTest::newRow("normal registration") << -1.0f << SendMode::NormalRegistration << 5001;
+  QTest::newRow("200 ms") << 200.0f << SendMode::CatchWithoutWhois << 101;
+  QTest::newRow("1/3 s") << 1000.0f / 3.0f << SendMode::CatchWithoutWhois << 61;
+  QTest::newRow("1 s") << 1000.0f << SendMode::CatchWithoutWhois << 21;
+  QTest::newRow("20 s") << 20000.0f << SendMode::CatchWithoutWhois << 2;
+  QTest::newRow("above 20 s") << 20001.0f << SendMode::CatchWithoutWhois << 1;
+  QTest::newRow("a minute") << 60000.0f << SendMode::CatchWithoutWhois << 1;
+  QTest::newRow("WHOIS-triggered") << -1000.0f << SendMode::WhoisTriggered << 1;
 }
 
 void TestSendLoop::ringSizes() {
   QFETCH(float, interval);
-  QFETCH(int, sendMode);
+  QFETCH(SendMode, sendMode);
   QFETCH(int, ringSize);
   QCOMPARE(requestRingSize(interval, sendMode), ringSize);
 }

@@ -58,14 +58,12 @@ class TestTruthfulSending : public QObject {
  private slots:
   // A registrar that answers after 3 s: a two-second flood puts exactly the
   // limit on the wire, then waits for a connection until its duration is
-  // over; nothing was queued to leave later.
+  // over, not for a reply; nothing was queued to leave later.
   void floodStopsAtTheConnectionLimit() {
     Flood x(QStringLiteral("0"), 2);
     x.reply(3000);
-    QElapsedTimer t;
-    t.start();
     x.f.w.regstart_Click();
-    QVERIFY2(t.elapsed() < 2900, qPrintable(QString::number(t.elapsed())));  // not held past its time
+    QCOMPARE(runSummary(x.f.w).replies, 0);  // the run ended before the first reply
     QVERIFY(x.registrar.waitForRequests(platform::kMaxConnectionsPerHost, 3000));
     QTRY_VERIFY_WITH_TIMEOUT(x.summary.has_value(), 8000);
     QCOMPARE(x.registrar.requestCount(), platform::kMaxConnectionsPerHost);

@@ -102,7 +102,7 @@ class InstalledCopy {
 
 }  // namespace
 
-class SettingsPathTest : public QObject {
+class TestSettingsPath : public QObject {
   Q_OBJECT
  private slots:
   // The rule itself, on folders whose writability does not depend on who
@@ -209,5 +209,5 @@ class SettingsPathTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(SettingsPathTest)
+QTEST_GUILESS_MAIN(TestSettingsPath)
 #include "tst_settings_path.moc"

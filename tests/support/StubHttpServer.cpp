@@ -219,6 +219,9 @@ class StubHttpCore : public QTcpServer {
       config_.setPeerVerifyMode(QSslSocket::VerifyNone);
       if (config_.localCertificate().isNull() || config_.privateKey().isNull()) return false;
     }
+    // Clients here open more connections at once than Qt's backlog of 50
+    // holds; a full backlog drops a SYN, which is retried only a second later.
+    setListenBacklogSize(1024);
     return QTcpServer::listen(QHostAddress::LocalHost, port);
   }
 

@@ -83,7 +83,7 @@ int runChild(int argc, char** argv) {
 
 }  // namespace
 
-class ExitQuestionTest : public QObject {
+class TestExitQuestion : public QObject {
   Q_OBJECT
  private slots:
   void yesEndsTheProgramWhileATimedCatchRunsInsideTheQuestion() {
@@ -115,7 +115,7 @@ class ExitQuestionTest : public QObject {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsSet(kChildVariable)) return runChild(argc, argv);
   QApplication app(argc, argv);
-  ExitQuestionTest test;
+  TestExitQuestion test;
   return QTest::qExec(&test, argc, argv);
 }
 

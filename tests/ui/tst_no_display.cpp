@@ -36,7 +36,7 @@ Run runProgram(const QStringList& args, const QStringList& extraEnv, const QStri
 
 }  // namespace
 
-class NoDisplayTest : public QObject {
+class TestNoDisplay : public QObject {
   Q_OBJECT
  private slots:
   // The window cannot open: a short note naming the headless commands and
@@ -92,5 +92,5 @@ class NoDisplayTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(NoDisplayTest)
+QTEST_GUILESS_MAIN(TestNoDisplay)
 #include "tst_no_display.moc"

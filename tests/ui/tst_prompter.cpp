@@ -37,7 +37,7 @@ BoxSeen look(QMessageBox* box) {
 
 }  // namespace
 
-class PrompterTest : public QObject {
+class TestPrompter : public QObject {
   Q_OBJECT
  private slots:
   void message_data() {
@@ -124,5 +124,5 @@ class PrompterTest : public QObject {
   }
 };
 
-QTEST_MAIN(PrompterTest)
+QTEST_MAIN(TestPrompter)
 #include "tst_prompter.moc"

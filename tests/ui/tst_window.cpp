@@ -101,7 +101,7 @@ QStringList directoryEntries(const QString& path) {
 
 }  // namespace
 
-class WindowTest : public QObject {
+class TestWindow : public QObject {
   Q_OBJECT
  private slots:
   void initTestCase() { useChineseFont(); }  // as the program does
@@ -689,5 +689,5 @@ class WindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(WindowTest)
+QTEST_MAIN(TestWindow)
 #include "tst_window.moc"

@@ -22,7 +22,7 @@ int rowOf(const QAbstractItemModel& m, const QString& domain) {
 
 }  // namespace
 
-class WatchTableTest : public QObject {
+class TestWatchTable : public QObject {
   Q_OBJECT
  private slots:
   void statesForTheVerdicts_data();
@@ -30,7 +30,7 @@ class WatchTableTest : public QObject {
   void registrationColumnsAndSorting();
 };
 
-void WatchTableTest::statesForTheVerdicts_data() {
+void TestWatchTable::statesForTheVerdicts_data() {
   QTest::addColumn<QString>("rate");  // empty: one at a time
   QTest::newRow("one at a time") << "";
   QTest::newRow("rated") << "20";
@@ -38,7 +38,7 @@ void WatchTableTest::statesForTheVerdicts_data() {
 
 // One domain per verdict, one cycle: each row shows its state, its query
 // count, its expiry date and its reply time.
-void WatchTableTest::statesForTheVerdicts() {
+void TestWatchTable::statesForTheVerdicts() {
   QFETCH(QString, rate);
   WhoisCatch c({"del.com", "far.com", "near.com", "mute.com", "busy.com", "gone.net", "none.org"});
   const QDate today = QDate::currentDate();
@@ -106,7 +106,7 @@ void WatchTableTest::statesForTheVerdicts() {
 
 // The registration columns come from the catch report of the sending engine;
 // the table sorts by number, not by text.
-void WatchTableTest::registrationColumnsAndSorting() {
+void TestWatchTable::registrationColumnsAndSorting() {
   WhoisCatch c = WhoisCatch::ofCount(12);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), "50", "4")};
   c.whoisServer.setDefaultScript(StubWhoisServer::reply(expiryReply(QDate::currentDate().addDays(9))));
@@ -146,5 +146,5 @@ void WatchTableTest::registrationColumnsAndSorting() {
   QVERIFY(cell(proxy, proxy.rowCount() - 1, WatchTableModel::Queries).toInt() >= 2);
 }
 
-QTEST_GUILESS_MAIN(WatchTableTest)
+QTEST_GUILESS_MAIN(TestWatchTable)
 #include "tst_watch_table.moc"

@@ -109,7 +109,7 @@ struct Catch {
 
 }  // namespace
 
-class WhoisMonitorTest : public QObject {
+class TestWhoisMonitor : public QObject {
   Q_OBJECT
  private slots:
   void init() {
@@ -129,7 +129,7 @@ class WhoisMonitorTest : public QObject {
   void countDown();
 };
 
-void WhoisMonitorTest::oneQuery_data() {
+void TestWhoisMonitor::oneQuery_data() {
   QTest::addColumn<QString>("domain");
   QTest::addColumn<QString>("mark");
   QTest::addColumn<StubWhoisServer::Script>("script");
@@ -211,7 +211,7 @@ void WhoisMonitorTest::oneQuery_data() {
                            << QStringList{whois::kDeleted} << 1 << 0.1 << 2.0;
 }
 
-void WhoisMonitorTest::oneQuery() {
+void TestWhoisMonitor::oneQuery() {
   QFETCH(QString, domain);
   QFETCH(QString, mark);
   QFETCH(StubWhoisServer::Script, script);
@@ -269,7 +269,7 @@ void WhoisMonitorTest::oneQuery() {
 // Two watched domains, one deleted and one renewed, one without a server row
 // and one whose row has no usable port: exactly one registration, for the
 // deleted domain; the monitor ends by itself once nothing is watched.
-void WhoisMonitorTest::fullCatch() {
+void TestWhoisMonitor::fullCatch() {
   Catch c({"a.com", "b.com", "c.org", "d.net"});
   c.whoisServer.setScript("a.com", StubWhoisServer::reply(deletedReply("a.com")));
   c.whoisServer.setScript("b.com", StubWhoisServer::reply(expiryLine(151)));
@@ -316,7 +316,7 @@ void WhoisMonitorTest::fullCatch() {
 // With whois_after_reg the domain stays watched but is not queried again
 // until whois_time2 seconds after its registration returned. The wall clock
 // stands still here, so the delay and the pauses must run on a monotonic one.
-void WhoisMonitorTest::afterRegistrationWaitsInterval() {
+void TestWhoisMonitor::afterRegistrationWaitsInterval() {
   Catch c({"a.com"});
   c.f.view.setIndex(Ctl::radio_return_info, 0);
   c.whoisServer.setDefaultScript(StubWhoisServer::reply(deletedReply("a.com")));
@@ -336,7 +336,7 @@ void WhoisMonitorTest::afterRegistrationWaitsInterval() {
 }
 
 // The pause ends at the (whois_time + 1)-th second boundary after its start.
-void WhoisMonitorTest::pauseLastsToSecondBoundaryAfterWhoisTime() {
+void TestWhoisMonitor::pauseLastsToSecondBoundaryAfterWhoisTime() {
   platform::setClockForTests({});
   Catch c({"a.com"});
   c.whoisServer.setDefaultScript(StubWhoisServer::reply("Expiration Date: 2000-01-01\r\n"));
@@ -353,7 +353,7 @@ void WhoisMonitorTest::pauseLastsToSecondBoundaryAfterWhoisTime() {
 // A reply that gave no verdict within the time-out is still judged when the
 // rest comes during the pause; the registration sent then does not cut the
 // pause short.
-void WhoisMonitorTest::lateVerdictDuringPause() {
+void TestWhoisMonitor::lateVerdictDuringPause() {
   platform::setClockForTests({});
   Catch c({"a.com"});
   c.f.view.setIndex(Ctl::radio_return_info, 0);
@@ -385,7 +385,7 @@ void WhoisMonitorTest::lateVerdictDuringPause() {
 // A stop in the middle of a cycle: the query under way ends at once and the
 // remaining domains of the cycle get their time-out line without a
 // connection; the monitor then ends without pausing.
-void WhoisMonitorTest::stopMidCycle() {
+void TestWhoisMonitor::stopMidCycle() {
   Catch c({"a.com", "b.com", "c.com"});
   c.whoisServer.setDefaultScript(StubWhoisServer::silent());
   c.f.settings.whois_timeout = 5;
@@ -407,7 +407,7 @@ void WhoisMonitorTest::stopMidCycle() {
 
 // The sender sets the run flag back to 1 when it returns; a stop pressed
 // while the registration waited for its reply must still end the monitor.
-void WhoisMonitorTest::stopDuringTriggeredSendEndsMonitor() {
+void TestWhoisMonitor::stopDuringTriggeredSendEndsMonitor() {
   Catch c({"a.com"});
   StubHttpServer::Reply slow;
   slow.delayMs = 3000;
@@ -432,7 +432,7 @@ void WhoisMonitorTest::stopDuringTriggeredSendEndsMonitor() {
            (QStringList{resultLine("a.com", whois::kDeleted), QStringLiteral("连接超时！")}));
 }
 
-void WhoisMonitorTest::countDown_data() {
+void TestWhoisMonitor::countDown_data() {
   QTest::addColumn<int>("whoisTime");
   QTest::addColumn<int>("elapsed");
   QTest::addColumn<int>("runFlag");
@@ -443,7 +443,7 @@ void WhoisMonitorTest::countDown_data() {
   QTest::newRow("stopped: unchanged") << 5 << 1 << 0 << "before";
 }
 
-void WhoisMonitorTest::countDown() {
+void TestWhoisMonitor::countDown() {
   QFETCH(int, whoisTime);
   QFETCH(int, elapsed);
   QFETCH(int, runFlag);
@@ -457,5 +457,5 @@ void WhoisMonitorTest::countDown() {
   QCOMPARE(f.view.text(Ctl::Label1), label);
 }
 
-QTEST_GUILESS_MAIN(WhoisMonitorTest)
+QTEST_GUILESS_MAIN(TestWhoisMonitor)
 #include "tst_whois_monitor.moc"

@@ -28,7 +28,7 @@ QList<qint64> arrivalsOf(const StubWhoisServer& s, const QString& domain) {
 
 }  // namespace
 
-class WhoisParallelTest : public QObject {
+class TestWhoisParallel : public QObject {
   Q_OBJECT
  private slots:
   void rateAndParallelHold_data();
@@ -49,7 +49,7 @@ class WhoisParallelTest : public QObject {
 
 // In any one-second window at most `rate` queries start, and never more than
 // `parallel` are in flight; whichever binds sets the pace.
-void WhoisParallelTest::rateAndParallelHold_data() {
+void TestWhoisParallel::rateAndParallelHold_data() {
   QTest::addColumn<QString>("rate");
   QTest::addColumn<int>("parallel");
   QTest::addColumn<int>("replyMs");
@@ -59,7 +59,7 @@ void WhoisParallelTest::rateAndParallelHold_data() {
   QTest::newRow("parallel binds") << "50" << 3 << 200 << 15.0;
 }
 
-void WhoisParallelTest::rateAndParallelHold() {
+void TestWhoisParallel::rateAndParallelHold() {
   QFETCH(QString, rate);
   QFETCH(int, parallel);
   QFETCH(int, replyMs);
@@ -88,7 +88,7 @@ void WhoisParallelTest::rateAndParallelHold() {
 
 // 30 domains at 20 a second: a cycle lasts 1.5 s however slowly the server
 // answers, so a domain that turns deleted is registered within 1.8 s.
-void WhoisParallelTest::deletionInMidRunIsCaughtWithinACycle() {
+void TestWhoisParallel::deletionInMidRunIsCaughtWithinACycle() {
   WhoisCatch c = WhoisCatch::ofCount(30);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("4"))};
   c.f.view.setIndex(Ctl::radio_return_info, 0);
@@ -111,7 +111,7 @@ void WhoisParallelTest::deletionInMidRunIsCaughtWithinACycle() {
 // The registrar takes 2 s to answer and each reply is awaited: the watch goes
 // on meanwhile, a second deletion read during that wait is sent at once, and
 // both replies are shown as they come.
-void WhoisParallelTest::slowRegistrarDoesNotHoldTheWatch() {
+void TestWhoisParallel::slowRegistrarDoesNotHoldTheWatch() {
   WhoisCatch c = WhoisCatch::ofCount(12);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("2"))};
   c.f.view.setIndex(Ctl::radio_return_info, 2);  // 全程返回: every reply awaited
@@ -148,7 +148,7 @@ void WhoisParallelTest::slowRegistrarDoesNotHoldTheWatch() {
 }
 
 // A stop ends every query in flight at once, and the run ends its usual way.
-void WhoisParallelTest::stopEndsEveryQueryAtOnce() {
+void TestWhoisParallel::stopEndsEveryQueryAtOnce() {
   WhoisCatch c = WhoisCatch::ofCount(20);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
   c.f.settings.whois_timeout = 10;
@@ -173,13 +173,13 @@ void WhoisParallelTest::stopEndsEveryQueryAtOnce() {
 
 // A limited reply is never an answer, though it holds the deleted marker;
 // the server is left alone 2 s, then 4 s, and a good reply restores the pace.
-void WhoisParallelTest::limitedRepliesAreBackedOff_data() {
+void TestWhoisParallel::limitedRepliesAreBackedOff_data() {
   QTest::addColumn<QString>("rate");  // empty: one at a time
   QTest::newRow("rated row") << "20";
   QTest::newRow("one at a time") << "";
 }
 
-void WhoisParallelTest::limitedRepliesAreBackedOff() {
+void TestWhoisParallel::limitedRepliesAreBackedOff() {
   QFETCH(QString, rate);
   WhoisCatch c({QStringLiteral("a.com")});
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), rate, rate.isEmpty() ? QString() : "1")};
@@ -207,7 +207,7 @@ void WhoisParallelTest::limitedRepliesAreBackedOff() {
 
 // With several queries in flight, their good replies to queries asked
 // before the limited one do not cut the back-off short.
-void WhoisParallelTest::limitedReplyHoldsTheWholeServer() {
+void TestWhoisParallel::limitedReplyHoldsTheWholeServer() {
   WhoisCatch c = WhoisCatch::ofCount(10);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
   c.whoisServer.setDefaultScript(slowReply(expiryReply(QDate::currentDate().addDays(20)), 100));
@@ -229,7 +229,7 @@ void WhoisParallelTest::limitedReplyHoldsTheWholeServer() {
 
 // RDAP rows: GET <base>domain/<name> with Accept: application/rdap+json; 404
 // fires the registration, 200 reads the expiration event, 429 is limited.
-void WhoisParallelTest::rdapRows_data() {
+void TestWhoisParallel::rdapRows_data() {
   QTest::addColumn<int>("status");
   QTest::addColumn<QByteArray>("body");
   QTest::addColumn<QString>("verdict");
@@ -248,7 +248,7 @@ void WhoisParallelTest::rdapRows_data() {
   QTest::newRow("200 far, one at a time") << 200 << domain(400) << whois::kRegistered << "";
 }
 
-void WhoisParallelTest::rdapRows() {
+void TestWhoisParallel::rdapRows() {
   QFETCH(int, status);
   QFETCH(QByteArray, body);
   QFETCH(QString, verdict);
@@ -282,7 +282,7 @@ void WhoisParallelTest::rdapRows() {
 }
 
 // 429 with Retry-After: 3: the next lookup waits 3 s, not the first 2 s.
-void WhoisParallelTest::rdapRetryAfterIsHonoured() {
+void TestWhoisParallel::rdapRetryAfterIsHonoured() {
   WhoisCatch c({QStringLiteral("a.com")});
   StubHttpServer rdap(StubHttpServer::Threading::OwnThread);
   QVERIFY(rdap.listen());
@@ -307,7 +307,7 @@ void WhoisParallelTest::rdapRetryAfterIsHonoured() {
 // comes: we close the connection, so the line is judged as it stands. With
 // re-querying on, a domain registered far ahead is then given up instead of
 // being registered again at every cycle.
-void WhoisParallelTest::deletionWithUnfinishedExpiryLine() {
+void TestWhoisParallel::deletionWithUnfinishedExpiryLine() {
   WhoisCatch c({QStringLiteral("a.com")});
   c.f.settings.whois_after_reg = true;
   StubWhoisServer::Script s;
@@ -326,7 +326,7 @@ void WhoisParallelTest::deletionWithUnfinishedExpiryLine() {
 
 // Rows as a hand-edited INI may hold them: the monitor reads them with the
 // rules of the settings save.
-void WhoisParallelTest::handEditedRows_data() {
+void TestWhoisParallel::handEditedRows_data() {
   QTest::addColumn<QString>("port");
   QTest::addColumn<QString>("mark");
   QTest::addColumn<QString>("rate");
@@ -342,7 +342,7 @@ void WhoisParallelTest::handEditedRows_data() {
       << "" << kDeletedMark << "fast" << "4" << 1 << 1 << "Whois服务器第1行的查询频率有误，该行改为逐个查询";
 }
 
-void WhoisParallelTest::handEditedRows() {
+void TestWhoisParallel::handEditedRows() {
   QFETCH(QString, port);
   QFETCH(QString, mark);
   QFETCH(QString, rate);
@@ -369,5 +369,5 @@ void WhoisParallelTest::handEditedRows() {
   }
 }
 
-QTEST_GUILESS_MAIN(WhoisParallelTest)
+QTEST_GUILESS_MAIN(TestWhoisParallel)
 #include "tst_whois_parallel.moc"

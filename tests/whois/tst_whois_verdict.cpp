@@ -11,7 +11,7 @@
 
 using whois::Expiry;
 
-class WhoisVerdictTest : public QObject {
+class TestWhoisVerdict : public QObject {
   Q_OBJECT
  private slots:
   void dates_data();
@@ -31,7 +31,7 @@ class WhoisVerdictTest : public QObject {
   void retryAfter();
 };
 
-void WhoisVerdictTest::dates_data() {
+void TestWhoisVerdict::dates_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QDate>("date");  // invalid: not a date
   const QDate jan8(2011, 1, 8);
@@ -72,7 +72,7 @@ void WhoisVerdictTest::dates_data() {
   QTest::newRow("two-digit year") << "11-01-08" << QDate();
 }
 
-void WhoisVerdictTest::dates() {
+void TestWhoisVerdict::dates() {
   QFETCH(QString, text);
   QFETCH(QDate, date);
   const std::optional<QDate> got = whois::parseExpiryDate(text);
@@ -89,7 +89,7 @@ const QDate kToday(2011, 1, 1);
 QString day(int ahead) { return kToday.addDays(ahead).toString(Qt::ISODate); }
 }  // namespace
 
-void WhoisVerdictTest::readReply_data() {
+void TestWhoisVerdict::readReply_data() {
   QTest::addColumn<QString>("reply");
   QTest::addColumn<bool>("complete");
   QTest::addColumn<QString>("deletedMark");
@@ -153,7 +153,7 @@ void WhoisVerdictTest::readReply_data() {
                                   << int(Expiry::None) << "";
 }
 
-void WhoisVerdictTest::readReply() {
+void TestWhoisVerdict::readReply() {
   QFETCH(QString, reply);
   QFETCH(bool, complete);
   QFETCH(QString, deletedMark);
@@ -168,7 +168,7 @@ void WhoisVerdictTest::readReply() {
   QCOMPARE(r.dateText, dateText);
 }
 
-void WhoisVerdictTest::ports_data() {
+void TestWhoisVerdict::ports_data() {
   QTest::addColumn<QString>("field");
   QTest::addColumn<int>("port");
   QTest::newRow("43") << "43" << 43;
@@ -186,13 +186,13 @@ void WhoisVerdictTest::ports_data() {
   QTest::newRow("six digits") << "000043" << -1;
 }
 
-void WhoisVerdictTest::ports() {
+void TestWhoisVerdict::ports() {
   QFETCH(QString, field);
   QFETCH(int, port);
   QCOMPARE(whois::portNumber(field), port);
 }
 
-void WhoisVerdictTest::limited_data() {
+void TestWhoisVerdict::limited_data() {
   QTest::addColumn<QString>("reply");
   QTest::addColumn<QString>("ownText");  // field 9
   QTest::addColumn<bool>("limited");
@@ -214,7 +214,7 @@ void WhoisVerdictTest::limited_data() {
   QTest::newRow("a plain expiry") << "Expiration Date: 2040-01-01\r\n" << "" << false;
 }
 
-void WhoisVerdictTest::limited() {
+void TestWhoisVerdict::limited() {
   QFETCH(QString, reply);
   QFETCH(QString, ownText);
   QFETCH(bool, limited);
@@ -230,7 +230,7 @@ void WhoisVerdictTest::limited() {
 
 // However a reply is cut up, the reader ends with what the whole reply
 // gives, and says "deleted" at the very piece that completes the marker.
-void WhoisVerdictTest::readInPieces_data() {
+void TestWhoisVerdict::readInPieces_data() {
   QTest::addColumn<QString>("reply");
   QTest::addColumn<QString>("tail");
   const QString filler = QStringLiteral("Registrar: 中国万网 (HiChina)\r\nStatus: ok\r\n").repeated(20);
@@ -243,7 +243,7 @@ void WhoisVerdictTest::readInPieces_data() {
   QTest::newRow("nothing") << filler << "";
 }
 
-void WhoisVerdictTest::readInPieces() {
+void TestWhoisVerdict::readInPieces() {
   QFETCH(QString, reply);
   QFETCH(QString, tail);
   const whois::Markers m{QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), tail,
@@ -275,7 +275,7 @@ void WhoisVerdictTest::readInPieces() {
 }
 
 // GB18030 cut anywhere, invalid bytes included, decodes as the whole does.
-void WhoisVerdictTest::decoderInPieces() {
+void TestWhoisVerdict::decoderInPieces() {
   QRandomGenerator random(20261211);
   const QByteArray text = charsets::toGb18030(QStringLiteral("到期时间: 2030年 €𠀀 ok\r\n"));
   for (int round = 0; round < 200; ++round) {
@@ -298,7 +298,7 @@ void WhoisVerdictTest::decoderInPieces() {
   }
 }
 
-void WhoisVerdictTest::rdap_data() {
+void TestWhoisVerdict::rdap_data() {
   QTest::addColumn<int>("status");
   QTest::addColumn<QByteArray>("body");
   QTest::addColumn<bool>("truncated");
@@ -337,7 +337,7 @@ void WhoisVerdictTest::rdap_data() {
   QTest::newRow("no answer") << 0 << QByteArray() << false << int(V::NoAnswer) << QDate();
 }
 
-void WhoisVerdictTest::rdap() {
+void TestWhoisVerdict::rdap() {
   QFETCH(int, status);
   QFETCH(QByteArray, body);
   QFETCH(bool, truncated);
@@ -349,7 +349,7 @@ void WhoisVerdictTest::rdap() {
   QCOMPARE(r.expiry, expiry);
 }
 
-void WhoisVerdictTest::retryAfter_data() {
+void TestWhoisVerdict::retryAfter_data() {
   QTest::addColumn<QByteArray>("header");
   QTest::addColumn<qint64>("ms");
   QTest::newRow("seconds") << QByteArray("120") << qint64(120000);
@@ -361,12 +361,12 @@ void WhoisVerdictTest::retryAfter_data() {
   QTest::newRow("words") << QByteArray("later") << qint64(-1);
 }
 
-void WhoisVerdictTest::retryAfter() {
+void TestWhoisVerdict::retryAfter() {
   QFETCH(QByteArray, header);
   QFETCH(qint64, ms);
   const QDateTime now(QDate(2030, 6, 15), QTime(12, 0, 0), Qt::UTC);
   QCOMPARE(whois::retryAfterMs(header, now), ms);
 }
 
-QTEST_GUILESS_MAIN(WhoisVerdictTest)
+QTEST_GUILESS_MAIN(TestWhoisVerdict)
 #include "tst_whois_verdict.moc"
