@@ -7,8 +7,8 @@
 // on another machine. The sender is kept off that processor by
 // keepOffRegistrarProcessor().
 #include <arpa/inet.h>
-#include <sched.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -32,7 +32,8 @@ class FirstArrivalServer {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listen_, 512) != 0 ||
+    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listen_, 512) != 0 ||
         ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
       return;
     port_ = ntohs(addr.sin_port);
@@ -73,7 +74,8 @@ class FirstArrivalServer {
       if (head == std::string::npos) return;
       size_t body = 0;
       const size_t cl = in.find("Content-Length:");
-      if (cl != std::string::npos && cl < head) body = std::strtoul(in.c_str() + cl + 15, nullptr, 10);
+      if (cl != std::string::npos && cl < head)
+        body = std::strtoul(in.c_str() + cl + 15, nullptr, 10);
       if (in.size() < head + 4 + body) return;
       const bool isHead = in.compare(0, 5, "HEAD ") == 0;
       in.erase(0, head + 4 + body);
@@ -82,7 +84,9 @@ class FirstArrivalServer {
     }
   }
   // The last processor for the registrar, the others for everyone else.
-  static int registrarProcessor() { return std::max(1, int(std::thread::hardware_concurrency())) - 1; }
+  static int registrarProcessor() {
+    return std::max(1, int(std::thread::hardware_concurrency())) - 1;
+  }
 
  public:
   // For the calling thread and the processes it starts from now on.

@@ -31,9 +31,9 @@ inline bool runHeadlessCatch(const TaskWindow& task, const QByteArray& ini,
   file.close();
   QProcess runner;
   runner.setProgram(program);
-  runner.setArguments(QStringList{QStringLiteral("catch"), taskPath, QStringLiteral("--settings"),
-                                  iniPath} +
-                      extraArgs);
+  runner.setArguments(
+      QStringList{QStringLiteral("catch"), taskPath, QStringLiteral("--settings"), iniPath} +
+      extraArgs);
   runner.setStandardOutputFile(dir.filePath(QStringLiteral("stdout.txt")));
   runner.setStandardErrorFile(dir.filePath(QStringLiteral("stderr.txt")));
   runner.start();

@@ -13,11 +13,11 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "HeadlessCatch.h"
 #include "platform/Clock.h"
 #include "sending/Senders.h"
 #include "support/StubHttpServer.cpp"
 #include "support/TaskFixture.h"
-#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
 
@@ -91,7 +91,8 @@ double runHeadless(int seconds, const QTemporaryDir& dir) {
   stub.listen();
   TaskFixture f;
   setUpTask(f, stub.url(QStringLiteral("/reg")), seconds);
-  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir, seconds * 1000 + 60000))
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir,
+                        seconds * 1000 + 60000))
     return 0;
   const QList<qint64> at = stub.arrivalTimesNs();
   if (at.isEmpty()) return 0;

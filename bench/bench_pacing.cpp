@@ -19,11 +19,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "HeadlessCatch.h"
 #include "platform/Clock.h"
 #include "sending/Senders.h"
 #include "support/StubHttpServer.cpp"
 #include "support/TaskFixture.h"
-#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "task/VariableTables.h"
 
@@ -66,10 +66,11 @@ void report(const char* how, const QList<qint64>& arrivals, qint64 startNs, doub
   int over2 = 0;
   for (double x : late)
     if (std::abs(x) > 2.0) ++over2;
-  std::printf("%-34s n=%lld  lateness max=%.3f ms  p99=%.3f ms  p50=%.3f ms  min=%.3f ms  "
-              "beyond 2 ms: %d\n",
-              how, static_cast<long long>(late.size()), *hi, percentile(late, 0.99),
-              percentile(late, 0.50), *lo, over2);
+  std::printf(
+      "%-34s n=%lld  lateness max=%.3f ms  p99=%.3f ms  p50=%.3f ms  min=%.3f ms  "
+      "beyond 2 ms: %d\n",
+      how, static_cast<long long>(late.size()), *hi, percentile(late, 0.99), percentile(late, 0.50),
+      *lo, over2);
   if (over2 > 0) {
     std::printf("%-34s beyond 2 ms (request: ms):", "");
     int shown = 0;
@@ -119,7 +120,8 @@ QList<qint64> runHeadless(int seconds, int perSecond, const QTemporaryDir& dir) 
   slowReplies(stub);
   TaskFixture f;
   setUpTask(f, stub.url(QStringLiteral("/reg")), seconds, perSecond);
-  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir, seconds * 1000 + 60000))
+  if (!runHeadlessCatch(f.w, "[option]\r\ncheck_whois=0\r\nwarm_connections=0\r\n", dir,
+                        seconds * 1000 + 60000))
     return {};
   return stub.arrivalTimesNs();
 }
@@ -137,8 +139,10 @@ int main(int argc, char** argv) {
   }
   const double intervalMs = 1000.0 / perSecond;
   QTemporaryDir dir;
-  std::printf("pacing: %d requests per second for %d s (due every %.3f ms), asynchronous, "
-              "no display, registrar answering in %d ms\n", perSecond, seconds, intervalMs, g_replyMs);
+  std::printf(
+      "pacing: %d requests per second for %d s (due every %.3f ms), asynchronous, "
+      "no display, registrar answering in %d ms\n",
+      perSecond, seconds, intervalMs, g_replyMs);
 
   qint64 start = 0;
   const QList<qint64> inProcess = runInProcess(seconds, perSecond, &start);
@@ -146,8 +150,7 @@ int main(int argc, char** argv) {
   report("in-process (best-case origin)", inProcess, bestCaseOrigin(inProcess, intervalMs),
          intervalMs);
   const QList<qint64> headless = runHeadless(seconds, perSecond, dir);
-  report("headless (best-case origin)", headless, bestCaseOrigin(headless, intervalMs),
-         intervalMs);
+  report("headless (best-case origin)", headless, bestCaseOrigin(headless, intervalMs), intervalMs);
   std::printf("target: every request within 2 ms of its due time\n");
   return inProcess.isEmpty() ? 1 : 0;
 }

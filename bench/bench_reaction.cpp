@@ -20,11 +20,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "HeadlessCatch.h"
 #include "platform/Clock.h"
 #include "support/StubHttpServer.cpp"
 #include "support/StubWhoisServer.cpp"
 #include "support/TaskFixture.h"
-#include "HeadlessCatch.h"
 #include "task/Validation.h"
 #include "ui/MainWindow.h"
 #include "whois/Monitor.h"
@@ -64,8 +64,9 @@ void setUpTask(TaskFixture& f, const QString& url, int domains) {
 }
 
 ServerRow whoisRow(quint16 port) {
-  return {QStringLiteral(".com"), QStringLiteral("127.0.0.1"), QString::number(port),
-          QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString()};
+  return {
+      QStringLiteral(".com"),         QStringLiteral("127.0.0.1"),         QString::number(port),
+      QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString()};
 }
 
 void applySettings(Settings& s, quint16 whoisPort) {
@@ -97,8 +98,8 @@ QList<double> reactions(const StubWhoisServer& whoisStub, const StubHttpServer& 
 
 double percentile(QList<double> v, double p) {
   std::sort(v.begin(), v.end());
-  const qsizetype i = std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0,
-                                            v.size() - 1);
+  const qsizetype i =
+      std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0, v.size() - 1);
   return v[i];
 }
 
@@ -109,12 +110,12 @@ void print(const char* how, const QList<double>& us, int missing) {
   }
   double sum = 0;
   for (double x : us) sum += x;
-  std::printf("%-17s n=%lld  p50=%.3f ms  p90=%.3f ms  p99=%.3f ms  max=%.3f ms  mean=%.3f ms  "
-              "missing=%d\n",
-              how, static_cast<long long>(us.size()), percentile(us, 0.50) / 1000.0,
-              percentile(us, 0.90) / 1000.0, percentile(us, 0.99) / 1000.0,
-              *std::max_element(us.begin(), us.end()) / 1000.0, sum / double(us.size()) / 1000.0,
-              missing);
+  std::printf(
+      "%-17s n=%lld  p50=%.3f ms  p90=%.3f ms  p99=%.3f ms  max=%.3f ms  mean=%.3f ms  "
+      "missing=%d\n",
+      how, static_cast<long long>(us.size()), percentile(us, 0.50) / 1000.0,
+      percentile(us, 0.90) / 1000.0, percentile(us, 0.99) / 1000.0,
+      *std::max_element(us.begin(), us.end()) / 1000.0, sum / double(us.size()) / 1000.0, missing);
 }
 
 QList<double> runInProcess(int domains, const Report& report, int* missing) {
@@ -142,7 +143,8 @@ QList<double> runInProcess(int domains, const Report& report, int* missing) {
 }
 
 // The same catch through the task window's widgets.
-QList<double> runInWindow(int domains, const QTemporaryDir& dir, const Report& report, int* missing) {
+QList<double> runInWindow(int domains, const QTemporaryDir& dir, const Report& report,
+                          int* missing) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
   registrar.listen();
@@ -177,7 +179,8 @@ QList<double> runInWindow(int domains, const QTemporaryDir& dir, const Report& r
   return reactions(whoisStub, registrar, missing);
 }
 
-QList<double> runHeadless(int domains, const QTemporaryDir& dir, const Report& report, int* missing) {
+QList<double> runHeadless(int domains, const QTemporaryDir& dir, const Report& report,
+                          int* missing) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   StubWhoisServer whoisStub(StubWhoisServer::Threading::OwnThread);
   registrar.listen();
@@ -187,14 +190,14 @@ QList<double> runHeadless(int domains, const QTemporaryDir& dir, const Report& r
   TaskFixture f;
   setUpTask(f, registrar.url(QStringLiteral("/reg")), domains);
   const ServerRow row = whoisRow(whoisStub.port());
-  const QByteArray ini =
-      QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nsave_log=0\r\n"
-                     "whois_time=0\r\nwhois_timeout=5\r\nwhois_time2=0\r\nwhois_no=1\r\n"
-                     "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
-          .arg(row.suffixes, row.server, row.port, row.deleted_mark, row.expiry_head,
-               row.expiry_tail)
-          .toLatin1() +
-      report.iniLines();
+  const QByteArray ini = QStringLiteral(
+                             "[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nsave_log=0\r\n"
+                             "whois_time=0\r\nwhois_timeout=5\r\nwhois_time2=0\r\nwhois_no=1\r\n"
+                             "whois_server_1=%1|||%2|||%3|||%4|||%5|||%6\r\n")
+                             .arg(row.suffixes, row.server, row.port, row.deleted_mark,
+                                  row.expiry_head, row.expiry_tail)
+                             .toLatin1() +
+                         report.iniLines();
   runHeadlessCatch(f.w, ini, dir, 300000);
   registrar.waitForRequests(domains, 5000);
   return reactions(whoisStub, registrar, missing);
@@ -216,8 +219,10 @@ int main(int argc, char** argv) {
   report.logFile = dir.filePath(QStringLiteral("logs/bench-YYYYMMDD.log"));
   report.hookUrl = hook.url(QStringLiteral("/hook?d={{{domain}}}&e={{{event}}}&r={{{reply}}}"));
 
-  std::printf("reaction: WHOIS deletion reply sent -> registration request arrived "
-              "(%d domains x %d runs, loopback)\n", domains, runs);
+  std::printf(
+      "reaction: WHOIS deletion reply sent -> registration request arrived "
+      "(%d domains x %d runs, loopback)\n",
+      domains, runs);
   const char* const ways[] = {"headless", "in-process", "window"};
   bool allSampled = true;
   for (const bool on : {false, true}) {

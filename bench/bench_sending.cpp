@@ -52,7 +52,9 @@ Stats stats(QList<double> v) {
   Stats s;
   if (v.isEmpty()) return s;
   std::sort(v.begin(), v.end());
-  const auto at = [&](double q) { return v[std::min<qsizetype>(v.size() - 1, qsizetype(q * (v.size() - 1) + 0.5))]; };
+  const auto at = [&](double q) {
+    return v[std::min<qsizetype>(v.size() - 1, qsizetype(q * (v.size() - 1) + 0.5))];
+  };
   s.p50 = at(0.5);
   s.p99 = at(0.99);
   s.max = v.last();
@@ -85,14 +87,18 @@ struct Runner {
   }
   void start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SSL_CERT_FILE"), StubHttpServer::tlsFixture(QStringLiteral("ca.pem")));
-    if (qEnvironmentVariableIsSet("BENCH_BINDNOW")) env.insert(QStringLiteral("LD_BIND_NOW"), QStringLiteral("1"));
+    env.insert(QStringLiteral("SSL_CERT_FILE"),
+               StubHttpServer::tlsFixture(QStringLiteral("ca.pem")));
+    if (qEnvironmentVariableIsSet("BENCH_BINDNOW"))
+      env.insert(QStringLiteral("LD_BIND_NOW"), QStringLiteral("1"));
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(ZEMBRIN_BIN));
     process.setArguments({QStringLiteral("catch"), dir.filePath(QStringLiteral("task.txt")),
-                          QStringLiteral("--settings"), dir.filePath(QStringLiteral("zembrin.ini"))});
-    process.setStandardOutputFile(qEnvironmentVariableIsSet("BENCH_DEBUG") ? QStringLiteral("/tmp/bench_out.txt")
-                                                                           : QProcess::nullDevice());
+                          QStringLiteral("--settings"),
+                          dir.filePath(QStringLiteral("zembrin.ini"))});
+    process.setStandardOutputFile(qEnvironmentVariableIsSet("BENCH_DEBUG")
+                                      ? QStringLiteral("/tmp/bench_out.txt")
+                                      : QProcess::nullDevice());
     process.start();
     process.waitForStarted();
   }
@@ -103,14 +109,18 @@ struct Runner {
   }
   qint64 summary(const char* key) const {
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("\\[summary\\].* %1=(\\d+)").arg(QLatin1String(key))).match(err);
+        QRegularExpression(QStringLiteral("\\[summary\\].* %1=(\\d+)").arg(QLatin1String(key)))
+            .match(err);
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
   }
 };
 
 QByteArray whoisIni(quint16 whoisPort, int warm) {
-  return QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_time=0\r\nwarm_connections=%2\r\n"
-                        "whois_no=1\r\nwhois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
+  return QStringLiteral(
+             "[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwhois_time=0\r\nwarm_connections=%"
+             "2\r\n"
+             "whois_no=1\r\nwhois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: "
+             "|||\r\n")
       .arg(whoisPort)
       .arg(warm)
       .toUtf8();
@@ -118,7 +128,8 @@ QByteArray whoisIni(quint16 whoisPort, int warm) {
 
 // Reactions (ms) of a WHOIS catch of `domains`, all deleted deletedAfterMs
 // after their query.
-QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int deletedAfterMs, int replyMs) {
+QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int deletedAfterMs,
+                         int replyMs) {
   StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
   registrar.listen(tls);
   StubHttpServer::Reply reply;
@@ -127,7 +138,8 @@ QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int del
   StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
   whois.listen();
   for (const QString& d : domains) {
-    StubWhoisServer::Script s = StubWhoisServer::reply("No match for \"" + d.toUpper().toUtf8() + "\".\r\n");
+    StubWhoisServer::Script s =
+        StubWhoisServer::reply("No match for \"" + d.toUpper().toUtf8() + "\".\r\n");
     // The first deletion comes late enough for warming; the rest at once, as
     // a batch that drops together.
     s.delayMs = d == domains.first() ? deletedAfterMs : 0;
@@ -148,7 +160,8 @@ QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int del
   QList<double> ms;
   for (const auto& req : registrar.requests()) {
     if (req.method == "HEAD") continue;
-    const QString d = QString::fromUtf8(req.body).section(QStringLiteral("domain="), 1).section(u'&', 0, 0);
+    const QString d =
+        QString::fromUtf8(req.body).section(QStringLiteral("domain="), 1).section(u'&', 0, 0);
     if (sentAt.contains(d)) ms << (req.arrivalNs - sentAt.value(d)) / 1e6;
   }
   return ms;
@@ -168,7 +181,8 @@ QList<double> minimalClient(bool tls, int runs, int deletedAfterMs) {
   whois.setScript(QStringLiteral("a.com"), deleted);
   QSslSocket socket;
   QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-  c.setCaCertificates(QSslCertificate::fromPath(StubHttpServer::tlsFixture(QStringLiteral("ca.pem"))));
+  c.setCaCertificates(
+      QSslCertificate::fromPath(StubHttpServer::tlsFixture(QStringLiteral("ca.pem"))));
   socket.setSslConfiguration(c);
   if (tls) {
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), registrar.port());
@@ -200,23 +214,27 @@ QList<double> minimalClient(bool tls, int runs, int deletedAfterMs) {
     registrar.waitForRequests(i + 1, 5000);
     const QList<StubWhoisServer::Query> queries = whois.queries();
     ms << (registrar.requests().value(i).arrivalNs - queries.value(i).replySentNs) / 1e6;
-    while (socket.bytesAvailable() == 0 && socket.waitForReadyRead(2000)) {}
+    while (socket.bytesAvailable() == 0 && socket.waitForReadyRead(2000)) {
+    }
     socket.readAll();
   }
   return ms;
 }
 
 void firstCatch(int runs) {
-  std::printf("first catch of a run (one domain, deletion 1.5 s after the query), headless runner:\n");
+  std::printf(
+      "first catch of a run (one domain, deletion 1.5 s after the query), headless runner:\n");
   for (bool tls : {false, true}) {
     const char* scheme = tls ? "HTTPS" : "HTTP";
     printStats(qPrintable(QStringLiteral("%1 minimal client, open connection").arg(scheme)),
                stats(minimalClient(tls, runs, 1500)));
     for (int warm : {0, 4}) {
       QList<double> all;
-      for (int i = 0; i < runs; ++i) all += whoisCatch(tls, warm, {QStringLiteral("a.com")}, 1500, 0);
-      printStats(qPrintable(QStringLiteral("%1 catch, %2").arg(scheme, warm ? QStringLiteral("warm (4 connections)")
-                                                                              : QStringLiteral("cold (warming off)"))),
+      for (int i = 0; i < runs; ++i)
+        all += whoisCatch(tls, warm, {QStringLiteral("a.com")}, 1500, 0);
+      printStats(qPrintable(QStringLiteral("%1 catch, %2")
+                                .arg(scheme, warm ? QStringLiteral("warm (4 connections)")
+                                                  : QStringLiteral("cold (warming off)"))),
                  stats(all));
     }
   }
@@ -255,9 +273,10 @@ void afterStop() {
   r.finish(20000);
   int after = 0;
   for (qint64 t : registrar.arrivalTimesNs()) after += t > stopNs + 1000000;
-  std::printf("after a stop (200/s, registrar answering in 2 s, SIGINT after 2 s):\n"
-              "  arrived after the stop: %d   sent=%lld   arrived=%d\n",
-              after, static_cast<long long>(r.summary("sent")), registrar.requestCount());
+  std::printf(
+      "after a stop (200/s, registrar answering in 2 s, SIGINT after 2 s):\n"
+      "  arrived after the stop: %d   sent=%lld   arrived=%d\n",
+      after, static_cast<long long>(r.summary("sent")), registrar.requestCount());
 }
 
 double wrkRate(const QString& url, int seconds) {
@@ -281,7 +300,8 @@ void flood(int seconds) {
   std::printf("  %-44s %10.0f requests/s\n", "wrk -t1 -c6 (HTTP/1.1)", wrk);
   for (NginxServer* n : {&plain, &h2}) {
     TaskFixture f;
-    f.setSimpleTask(n->url(QStringLiteral("/reg")), dynLines({QStringLiteral("a.com"), QStringLiteral("b.com")}));
+    f.setSimpleTask(n->url(QStringLiteral("/reg")),
+                    dynLines({QStringLiteral("a.com"), QStringLiteral("b.com")}));
     f.view.setIndex(Ctl::radio_send_type, 1);
     f.view.setIndex(Ctl::radio_post_type, 1);
     f.view.setIndex(Ctl::radio_send_info, 0);

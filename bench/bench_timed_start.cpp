@@ -104,9 +104,10 @@ double firstLateness(qint64 first, qint64 second, double aheadMs) {
 
 QList<double> minimalClient(int starts, StubHttpServer& stub) {
   QList<double> late;
-  const QByteArray request = "POST /reg HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-                             "application/x-www-form-urlencoded\r\nContent-Length: 21\r\n\r\n"
-                             "user=bob&domain=a.com";
+  const QByteArray request =
+      "POST /reg HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+      "application/x-www-form-urlencoded\r\nContent-Length: 21\r\n\r\n"
+      "user=bob&domain=a.com";
   for (int i = 0; i < starts; ++i) {
     stub.clearRecords();
     const qint64 second = secondAhead(0);
@@ -117,8 +118,8 @@ QList<double> minimalClient(int starts, StubHttpServer& stub) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(stub.port());
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-      [[maybe_unused]] const ssize_t n = ::write(fd, request.constData(), request.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) [[maybe_unused]]
+      const ssize_t n = ::write(fd, request.constData(), request.size());
     stub.waitForRequests(1, 2000);
     ::close(fd);
     late << firstLateness(registrarOf(stub).first(), second, 0);
@@ -136,9 +137,9 @@ QList<double> timedStarts(int starts, const Registrar& registrar, const QString&
   f.view.setIndex(Ctl::radio_return_info, 0);
   f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(QString::number(perSecond)));
   f.view.setText(Ctl::reg_second, QStringLiteral("1"));
-  const QByteArray ini = "[option]\r\ncheck_whois=0\r\nwarm_connections=" +
-                         QByteArray(warm ? "4" : "0") + "\r\ntime_server=" + timeServer.toUtf8() +
-                         "\r\n";
+  const QByteArray ini =
+      "[option]\r\ncheck_whois=0\r\nwarm_connections=" + QByteArray(warm ? "4" : "0") +
+      "\r\ntime_server=" + timeServer.toUtf8() + "\r\n";
   QList<double> late;
   for (int i = 0; i < starts; ++i) {
     QTemporaryDir dir;
@@ -169,8 +170,10 @@ int main(int argc, char** argv) {
   if (!sntp.listen()) return 1;
   sntp.setOffsetMs(kServerAheadMs);
 
-  std::printf("timed start: first registration's arrival after the set second, %d starts each "
-              "(catch without WHOIS)\n", starts);
+  std::printf(
+      "timed start: first registration's arrival after the set second, %d starts each "
+      "(catch without WHOIS)\n",
+      starts);
   report("minimal client (sleep to the second, send)", minimalClient(starts, stub));
   struct Way {
     const char* name;

@@ -52,8 +52,8 @@ double threadCpuSeconds() {
 double percentile(QList<double> v, double p) {
   if (v.isEmpty()) return NAN;
   std::sort(v.begin(), v.end());
-  const qsizetype i = std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0,
-                                            v.size() - 1);
+  const qsizetype i =
+      std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))) - 1, 0, v.size() - 1);
   return v[i];
 }
 
@@ -89,8 +89,12 @@ Detection detect(const QString& rate, const QString& parallel, int domains, int 
   f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines(domains));
   f.view.setIndex(Ctl::radio_post_type, 1);
   f.view.setIndex(Ctl::radio_return_info, 0);
-  ServerRow row{QStringLiteral(".com"), QStringLiteral("127.0.0.1"), QString::number(whois.port()),
-                QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), QString()};
+  ServerRow row{QStringLiteral(".com"),
+                QStringLiteral("127.0.0.1"),
+                QString::number(whois.port()),
+                QStringLiteral("No match for"),
+                QStringLiteral("Expiration Date: "),
+                QString()};
   row.rate = rate;
   row.parallel = parallel;
   f.settings.whois_servers = {row};
@@ -103,7 +107,8 @@ Detection detect(const QString& rate, const QString& parallel, int domains, int 
   QList<int> order(domains);
   std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), std::mt19937(7));
-  const double cycleS = rate.isEmpty() ? domains * (kReplyMs + 2) / 1000.0 : domains / rate.toDouble();
+  const double cycleS =
+      rate.isEmpty() ? domains * (kReplyMs + 2) / 1000.0 : domains / rate.toDouble();
   QHash<QString, qint64> turnedAt;
   std::vector<std::unique_ptr<QTimer>> timers;
   for (int k = 0; k < deletions; ++k) {
@@ -111,8 +116,9 @@ Detection detect(const QString& rate, const QString& parallel, int domains, int 
     auto t = std::make_unique<QTimer>();
     t->setSingleShot(true);
     QObject::connect(t.get(), &QTimer::timeout, [&, i] {
-      whois.setScript(domainName(i), after("No match for \"" + domainName(i).toUpper().toUtf8() + "\".\r\n",
-                                           kReplyMs));
+      whois.setScript(
+          domainName(i),
+          after("No match for \"" + domainName(i).toUpper().toUtf8() + "\".\r\n", kReplyMs));
       turnedAt.insert(domainName(i), StubHttpServer::monotonicNs());
     });
     t->start(300 + random.bounded(int(cycleS * 2000)));
@@ -210,14 +216,16 @@ int main(int argc, char** argv) {
   for (const auto& mode : modes) {
     const Detection d = detect(mode.rate, mode.parallel, domains, deletions);
     ok &= d.missing == 0;
-    std::printf("%-22s %9.3f %9.3f %8d %11d %9d %10.3f s %8lld\n", mode.name, percentile(d.delaysS, 0.5),
+    std::printf("%-22s %9.3f %9.3f %8d %11d %9d %10.3f s %8lld\n", mode.name,
+                percentile(d.delaysS, 0.5),
                 d.delaysS.isEmpty() ? NAN : *std::max_element(d.delaysS.begin(), d.delaysS.end()),
                 d.missing, d.busiestSecond, d.maxInFlight, d.cpuPerThousandS,
                 static_cast<long long>(d.queries));
   }
-  std::printf("targets: a rated row sees a deletion within N / rate + 0.3 s "
-              "(%d domains: %.1f s at 20/s, %.1f s at 50/s)\n",
-              domains, domains / 20.0 + 0.3, domains / 50.0 + 0.3);
+  std::printf(
+      "targets: a rated row sees a deletion within N / rate + 0.3 s "
+      "(%d domains: %.1f s at 20/s, %.1f s at 50/s)\n",
+      domains, domains / 20.0 + 0.3, domains / 50.0 + 0.3);
 
   // Building a large watch: the variable tables, whois_watch with its lanes,
   // and the window's table over it (model, sorting proxy, view).
@@ -249,10 +257,11 @@ int main(int argc, char** argv) {
     const double watchMs = t.nsecsElapsed() / 1e6;
     QCoreApplication::processEvents();
     const double shownMs = t.nsecsElapsed() / 1e6;
-    std::printf("\nbuilding a %d-domain watch: variable tables %.1f ms, whois_watch and lanes with "
-                "the table model reset %.1f ms, until the sorted view has shown it %.1f ms "
-                "(target: well under 1000 ms)\n",
-                n, tablesMs, watchMs, shownMs);
+    std::printf(
+        "\nbuilding a %d-domain watch: variable tables %.1f ms, whois_watch and lanes with "
+        "the table model reset %.1f ms, until the sorted view has shown it %.1f ms "
+        "(target: well under 1000 ms)\n",
+        n, tablesMs, watchMs, shownMs);
     ok &= monitor.whois_watch.size() == n && model.rowCount() == n;
   }
 
@@ -262,14 +271,16 @@ int main(int argc, char** argv) {
     const QByteArray line = charsets::toGb18030(
         QStringLiteral("Registrar URL: http://www.example.cn  注册商：中国万网 (HiChina)\r\n"));
     while (reply.size() + line.size() < whois::kMaxReplyBytes - 64) reply += line;
-    reply += "Expiration Date: " + QDate::currentDate().addDays(400).toString(Qt::ISODate).toLatin1() +
-             "T04:00:00Z\r\n";
+    reply +=
+        "Expiration Date: " + QDate::currentDate().addDays(400).toString(Qt::ISODate).toLatin1() +
+        "T04:00:00Z\r\n";
     const double large = judgeSeconds(reply, 64 * 1024, false);
     const double small = judgeSeconds(reply, 512, false);
     const double before = judgeSeconds(reply, 512, true);
-    std::printf("\njudging a %.2f MiB reply: 64 KiB pieces %.4f s, 512-byte pieces %.4f s "
-                "(ratio %.2f, limit 2); judged whole at every piece as before: %.3f s\n",
-                reply.size() / 1048576.0, large, small, small / large, before);
+    std::printf(
+        "\njudging a %.2f MiB reply: 64 KiB pieces %.4f s, 512-byte pieces %.4f s "
+        "(ratio %.2f, limit 2); judged whole at every piece as before: %.3f s\n",
+        reply.size() / 1048576.0, large, small, small / large, before);
     ok &= small <= 2 * large;
   }
   return ok ? 0 : 1;

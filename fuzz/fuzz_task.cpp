@@ -44,8 +44,8 @@ bool percentEncoded(const QString& s) {
   return true;
 }
 
-const Ctl kBoxes[] = {Ctl::txt_api_url, Ctl::common1, Ctl::dyn1,     Ctl::dyn2,
-                      Ctl::domain_var,  Ctl::md5_name, Ctl::md5_var,  Ctl::time_var,
+const Ctl kBoxes[] = {Ctl::txt_api_url, Ctl::common1,  Ctl::dyn1,    Ctl::dyn2,
+                      Ctl::domain_var,  Ctl::md5_name, Ctl::md5_var, Ctl::time_var,
                       Ctl::reg_second,  Ctl::year1,    Ctl::second1};
 
 }  // namespace

@@ -9,8 +9,8 @@ ZEMBRIN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libc
 libgl-dev ca-certificates fonts-wqy-microhei"
 # The package check of the tests renders the PNG icons and validates the
 # desktop entry; nginx serves the HTTP/2 tests; dbus-daemon gives the desktop
-# notification test a session bus of its own.
-ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils nginx-light dbus-daemon"
+# notification test a session bus of its own; clang-format checks the style.
+ZEMBRIN_TEST_PACKAGES="librsvg2-bin desktop-file-utils nginx-light dbus-daemon clang-format"
 # The package manager's output goes here and is shown only when it fails.
 ZEMBRIN_SETUP_LOG=build/setup.log
 

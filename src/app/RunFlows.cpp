@@ -24,10 +24,10 @@ qint64 floorDiv(qint64 a, qint64 b) {
 QString TaskWindow::countdownText(qint64 s) {
   const qint64 dayRem = s % 86400;  // remainder keeps the dividend's sign
   return texts::kCountdownPrefix + QStringLiteral("%1天 %2时 %3分 %4秒")
-      .arg(floorDiv(s, 86400))
-      .arg(floorDiv(dayRem, 3600))
-      .arg(floorDiv(dayRem % 3600, 60))
-      .arg(dayRem % 3600 % 60);
+                                       .arg(floorDiv(s, 86400))
+                                       .arg(floorDiv(dayRem, 3600))
+                                       .arg(floorDiv(dayRem % 3600, 60))
+                                       .arg(dayRem % 3600 % 60);
 }
 
 void TaskWindow::normalreg_Click() { startNormalRegistration(); }
@@ -236,8 +236,8 @@ void TaskWindow::time_end_Click() {
 }
 
 QString TaskWindow::clockOffsetText(qint64 offsetUs) {
-  return QStringLiteral("时钟偏差：") + QString::asprintf("%+.3f", static_cast<double>(offsetUs) / 1e6) +
-         QStringLiteral(" 秒");
+  return QStringLiteral("时钟偏差：") +
+         QString::asprintf("%+.3f", static_cast<double>(offsetUs) / 1e6) + QStringLiteral(" 秒");
 }
 
 qint64 TaskWindow::dueMomentUs() const {
@@ -276,7 +276,8 @@ void TaskWindow::stopTimedStartClocks() {
 }
 
 void TaskWindow::measureClock() {
-  const std::optional<platform::TimeServer> server = platform::parseTimeServer(settings.time_server);
+  const std::optional<platform::TimeServer> server =
+      platform::parseTimeServer(settings.time_server);
   if (!server) return;  // no time server: the local clock
   sntp_.measure(*server);
   clockTimer_.start();

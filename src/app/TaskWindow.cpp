@@ -85,13 +85,22 @@ void TaskWindow::applyDesignTimeState() {
   view.setEntries(Ctl::send_time, unitEntries());
 
   const std::pair<Ctl, const char16_t*> captions[] = {
-      {Ctl::regstart, u"抢注"},         {Ctl::normalreg, u"普通注册"},  {Ctl::regstop, u"停止"},
-      {Ctl::time_start, u"定时开始"},   {Ctl::time_end, u"定时停止"},   {Ctl::load_info, u"载入"},
-      {Ctl::save_info, u"保存"},        {Ctl::clear_info, u"清除"},     {Ctl::Command1, u"时间同步"},
-      {Ctl::Command2, u"MD5计算器"},    {Ctl::Command3, u"Whois 设置"}, {Ctl::Label1, u"状态：停止"},
+      {Ctl::regstart, u"抢注"},
+      {Ctl::normalreg, u"普通注册"},
+      {Ctl::regstop, u"停止"},
+      {Ctl::time_start, u"定时开始"},
+      {Ctl::time_end, u"定时停止"},
+      {Ctl::load_info, u"载入"},
+      {Ctl::save_info, u"保存"},
+      {Ctl::clear_info, u"清除"},
+      {Ctl::Command1, u"时间同步"},
+      {Ctl::Command2, u"MD5计算器"},
+      {Ctl::Command3, u"Whois 设置"},
+      {Ctl::Label1, u"状态：停止"},
       {Ctl::reg_send, u"发送表单数量：0"},
   };
-  for (const auto& [control, caption] : captions) view.setText(control, QString::fromUtf16(caption));
+  for (const auto& [control, caption] : captions)
+    view.setText(control, QString::fromUtf16(caption));
   view.setText(Ctl::Label4, texts::kRemainingPrefix + u'0');
   view.setText(Ctl::Label_timer, texts::kCountdownPrefix);
   view.setEnabled(Ctl::regstop, false);
@@ -116,7 +125,8 @@ void TaskWindow::Form_Load() {
   view.setIndex(Ctl::send_interval, 0);
   view.setIndex(Ctl::send_time, 0);
   send_mode = SendMode::NormalRegistration;
-  if (!settings.problems.isEmpty()) emit events.notice(settings.problems.join(QStringLiteral("；")));
+  if (!settings.problems.isEmpty())
+    emit events.notice(settings.problems.join(QStringLiteral("；")));
 }
 
 // Inverts rather than sets: called once to lock and once to unlock, and every

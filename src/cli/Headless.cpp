@@ -1,14 +1,14 @@
 #include "cli/Headless.h"
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
-#include <memory>
 #include <csignal>
-#include <optional>
 #include <cstdio>
-#include <unistd.h>
+#include <memory>
+#include <optional>
 
 #include "app/TaskWindow.h"
 #include "cli/HeadlessOutput.h"
@@ -69,7 +69,9 @@ void writeErr(const QString& text) {
 class HeadlessPrompter : public Prompter {
  public:
   explicit HeadlessPrompter(HeadlessOutput& output) : output_(output) {}
-  void showMessage(const QString& text, const QString&, MessageIcon) override { output_.message(text); }
+  void showMessage(const QString& text, const QString&, MessageIcon) override {
+    output_.message(text);
+  }
   bool askYesNo(const QString& text, const QString&, MessageIcon,
                 const std::function<void()>&) override {
     output_.question(text);
@@ -86,7 +88,8 @@ class HeadlessPrompter : public Prompter {
 // into the event loop), the second ends the process at once.
 int signalPipe[2] = {-1, -1};
 std::atomic<int> signalsSeen{0};
-static_assert(std::atomic<int>::is_always_lock_free, "signal handlers may use only lock-free atomics");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "signal handlers may use only lock-free atomics");
 
 void onSignal(int) {
   if (signalsSeen.fetch_add(1) > 0) ::_exit(130);
@@ -136,8 +139,8 @@ bool fillTimedStart(TaskView& view, const QString& at) {
 }
 
 bool runActive(const TaskWindow& w) {
-  return w.int_start() == 1 || w.Timer1.isActive() || w.Timer2.isActive() ||
-         w.Timer3.isActive() || w.Timer4.isActive();
+  return w.int_start() == 1 || w.Timer1.isActive() || w.Timer2.isActive() || w.Timer3.isActive() ||
+         w.Timer4.isActive();
 }
 
 // Blocks in the event loop until the timed start and any timer-driven run
@@ -187,8 +190,10 @@ std::unique_ptr<QSocketNotifier> stopOnSignals(TaskWindow& w, HeadlessOutput& vi
     char byte;
     [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
     view.notice(QStringLiteral("stopping"));
-    if (w.Timer1.isActive()) w.time_end_Click();
-    else w.regstop_Click();
+    if (w.Timer1.isActive())
+      w.time_end_Click();
+    else
+      w.regstop_Click();
   });
   return notifier;
 }
@@ -257,7 +262,8 @@ int runHeadless(int argc, char** argv) {
 
   // Before the start: a normal registration may end inside it.
   std::optional<RunSummary> summary;
-  QObject::connect(&w.events, &RunEvents::runEnded, [&summary](const RunSummary& s) { summary = s; });
+  QObject::connect(&w.events, &RunEvents::runEnded,
+                   [&summary](const RunSummary& s) { summary = s; });
   if (!a.at.isEmpty() && !fillTimedStart(view, a.at)) {
     view.message(texts::kBadDateTime);
     view.finish();

@@ -42,7 +42,8 @@ void HeadlessOutput::attach(TaskWindow& w) {
     if (box == Ctl::regresult) entry("[returned] ", "returned", text);
   });
   QObject::connect(&w.events, &RunEvents::caught, &w, [this](const CatchReport& r) { caught(r); });
-  QObject::connect(&w.events, &RunEvents::runEnded, &w, [this](const RunSummary& s) { summary(s); });
+  QObject::connect(&w.events, &RunEvents::runEnded, &w,
+                   [this](const RunSummary& s) { summary(s); });
   QObject::connect(&w.events, &RunEvents::notice, &w, [this](const QString& t) { notice(t); });
 }
 
@@ -53,8 +54,10 @@ void HeadlessOutput::setText(Ctl c, const QString& text) {
 }
 
 void HeadlessOutput::entry(const char* prefix, const char* type, const QString& text) {
-  if (json_) printJson(type, {{QStringLiteral("text"), text}});
-  else printLines(out_, prefix, text);
+  if (json_)
+    printJson(type, {{QStringLiteral("text"), text}});
+  else
+    printLines(out_, prefix, text);
 }
 
 void HeadlessOutput::caught(const CatchReport& r) {
@@ -87,19 +90,26 @@ void HeadlessOutput::summary(const RunSummary& s) {
 
 void HeadlessOutput::message(const QString& text) {
   finish();
-  if (json_) printJson("message", {{QStringLiteral("text"), text}});
-  else printLines(err_, "[message] ", text);
+  if (json_)
+    printJson("message", {{QStringLiteral("text"), text}});
+  else
+    printLines(err_, "[message] ", text);
 }
 
 void HeadlessOutput::question(const QString& text) {
-  if (json_) printJson("message", {{QStringLiteral("text"), text}, {QStringLiteral("answer"), QStringLiteral("no")}});
-  else printLines(err_, "[message] ", text + QStringLiteral(" (no)"));
+  if (json_)
+    printJson("message",
+              {{QStringLiteral("text"), text}, {QStringLiteral("answer"), QStringLiteral("no")}});
+  else
+    printLines(err_, "[message] ", text + QStringLiteral(" (no)"));
 }
 
 void HeadlessOutput::notice(const QString& text) {
   printStatus();
-  if (json_) printJson("status", {{QStringLiteral("text"), text}, {QStringLiteral("notice"), true}});
-  else printLines(err_, "[status] ", text);
+  if (json_)
+    printJson("status", {{QStringLiteral("text"), text}, {QStringLiteral("notice"), true}});
+  else
+    printLines(err_, "[status] ", text);
 }
 
 // At most one status line per 100 ms; the latest text wins.
@@ -113,8 +123,10 @@ void HeadlessOutput::statusChanged(const QString& text) {
 void HeadlessOutput::printStatus() {
   statusTimer_.stop();
   if (pendingStatus_.isEmpty()) return;
-  if (json_) printJson("status", {{QStringLiteral("text"), pendingStatus_}});
-  else printLines(err_, "[status] ", pendingStatus_);
+  if (json_)
+    printJson("status", {{QStringLiteral("text"), pendingStatus_}});
+  else
+    printLines(err_, "[status] ", pendingStatus_);
   pendingStatus_.clear();
   lastStatus_ = statusClock_.elapsed();
 }
@@ -157,7 +169,8 @@ void HeadlessOutput::printLines(FILE* stream, const char* prefix, const QString&
 
 void HeadlessOutput::printJson(const char* type, QJsonObject fields) {
   fields.insert(QStringLiteral("type"), QString::fromLatin1(type));
-  fields.insert(QStringLiteral("time"), isoLocal(QDateTime::currentMSecsSinceEpoch() * 1000, false));
+  fields.insert(QStringLiteral("time"),
+                isoLocal(QDateTime::currentMSecsSinceEpoch() * 1000, false));
   const QByteArray bytes = QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
   std::fwrite(bytes.constData(), 1, bytes.size(), out_);
   scheduleFlush();

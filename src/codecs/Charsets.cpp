@@ -199,8 +199,7 @@ std::unique_ptr<quint16[]> buildCp936Table() {
     // area; glibc's GBK leaves them out, its GB18030 has them as in 936.
     if (b.isEmpty() && u >= 0xE000 && u <= 0xF8FF && gb18030.ok())
       b = encodeUnit(gb18030, char16_t(u));
-    if (b.size() == 2)
-      t[u] = quint16((uchar(b[0]) << 8) | uchar(b[1]));
+    if (b.size() == 2) t[u] = quint16((uchar(b[0]) << 8) | uchar(b[1]));
   }
   return t;
 }

@@ -43,12 +43,24 @@ QString readLiteralBody(const QString& s) {
     }
     const char16_t e = s[++i].unicode();
     switch (e) {
-      case u'n': out.append(QChar(u'\n')); break;
-      case u't': out.append(QChar(u'\t')); break;
-      case u'r': out.append(QChar(u'\r')); break;
-      case u'b': out.append(QChar(u'\b')); break;
-      case u'f': out.append(QChar(u'\f')); break;
-      case u'v': out.append(QChar(u'\v')); break;
+      case u'n':
+        out.append(QChar(u'\n'));
+        break;
+      case u't':
+        out.append(QChar(u'\t'));
+        break;
+      case u'r':
+        out.append(QChar(u'\r'));
+        break;
+      case u'b':
+        out.append(QChar(u'\b'));
+        break;
+      case u'f':
+        out.append(QChar(u'\f'));
+        break;
+      case u'v':
+        out.append(QChar(u'\v'));
+        break;
       case u'x': {
         const int v = hexAt(s, i + 1, 2);
         if (v < 0) {
@@ -98,11 +110,17 @@ QString readLiteralBody(const QString& s) {
 }
 
 bool isUnreserved(char16_t c) {
-  if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))
-    return true;
+  if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')) return true;
   switch (c) {
-    case u'-': case u'_': case u'.': case u'!': case u'~':
-    case u'*': case u'\'': case u'(': case u')':
+    case u'-':
+    case u'_':
+    case u'.':
+    case u'!':
+    case u'~':
+    case u'*':
+    case u'\'':
+    case u'(':
+    case u')':
       return true;
     default:
       return false;

@@ -22,9 +22,9 @@ int fieldValue(QStringView digits, int max) {
 }  // namespace
 
 QDateTime parseLocalDateTime(const QString& text) {
-  static const QRegularExpression shape(QStringLiteral(
-      "^[ \\t]*([0-9]+)[ \\t]*-[ \\t]*([0-9]+)[ \\t]*-[ \\t]*([0-9]+)[ \\t]+"
-      "([0-9]+)[ \\t]*:[ \\t]*([0-9]+)[ \\t]*:[ \\t]*([0-9]+)[ \\t]*$"));
+  static const QRegularExpression shape(
+      QStringLiteral("^[ \\t]*([0-9]+)[ \\t]*-[ \\t]*([0-9]+)[ \\t]*-[ \\t]*([0-9]+)[ \\t]+"
+                     "([0-9]+)[ \\t]*:[ \\t]*([0-9]+)[ \\t]*:[ \\t]*([0-9]+)[ \\t]*$"));
   const QRegularExpressionMatch m = shape.match(text);
   if (!m.hasMatch()) return {};
   const int maxima[6] = {9999, 12, 31, 23, 59, 59};
@@ -42,7 +42,8 @@ QDateTime parseLocalDateTime(const QString& text) {
 }
 
 QDateTime now(qint64 aheadMs) {
-  QDateTime t = (clockOverride() ? clockOverride()() : QDateTime::currentDateTime()).addMSecs(aheadMs);
+  QDateTime t =
+      (clockOverride() ? clockOverride()() : QDateTime::currentDateTime()).addMSecs(aheadMs);
   t.setTime(QTime(t.time().hour(), t.time().minute(), t.time().second()));
   return t;
 }

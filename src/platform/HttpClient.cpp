@@ -312,8 +312,8 @@ CURL* HttpEngine::takeEasy() {
   if (!ca_file_.isEmpty()) setOption(e, CURLOPT_CAINFO, ca_file_.constData());
   if (!ca_dir_.isEmpty()) setOption(e, CURLOPT_CAPATH, ca_dir_.constData());
   if (!extra_ca_.isEmpty()) {
-    curl_blob blob{const_cast<char*>(extra_ca_.constData()),
-                   static_cast<size_t>(extra_ca_.size()), CURL_BLOB_COPY};
+    curl_blob blob{const_cast<char*>(extra_ca_.constData()), static_cast<size_t>(extra_ca_.size()),
+                   CURL_BLOB_COPY};
     setOption(e, CURLOPT_CAINFO_BLOB, &blob);
   }
   return e;
@@ -363,7 +363,8 @@ void HttpEngine::count(const HttpTransfer* t, int status) {
 
 int HttpEngine::countedInFlight() const {
   int n = 0;
-  for (const HttpTransfer* t : transfers_) n += t->counted && t->countGeneration == count_generation_;
+  for (const HttpTransfer* t : transfers_)
+    n += t->counted && t->countGeneration == count_generation_;
   return n;
 }
 
@@ -384,7 +385,8 @@ int HttpEngine::dropNotOnWire() {
   for (HttpTransfer* t : unsent) {
     if (HttpRequest* owner = t->owner) {
       owner->transfer_ = nullptr;
-      owner->finish(HttpRequest::Outcome::failure(QStringLiteral("given up before it left: the run had ended")));
+      owner->finish(HttpRequest::Outcome::failure(
+          QStringLiteral("given up before it left: the run had ended")));
     }
     release(t);
   }
@@ -592,8 +594,12 @@ bool waitForFreeConnection(const QByteArray& origin, const RunFlag& run, qint64 
 
 void resetRequestCounters() { HttpEngine::instance().resetCounters(); }
 RequestCounters requestCounters() { return HttpEngine::instance().counters(); }
-int countedRequestsInFlight() { return HttpEngine::exists() ? HttpEngine::instance().countedInFlight() : 0; }
-int dropRequestsNotOnWire() { return HttpEngine::exists() ? HttpEngine::instance().dropNotOnWire() : 0; }
+int countedRequestsInFlight() {
+  return HttpEngine::exists() ? HttpEngine::instance().countedInFlight() : 0;
+}
+int dropRequestsNotOnWire() {
+  return HttpEngine::exists() ? HttpEngine::instance().dropNotOnWire() : 0;
+}
 bool idleConnectionClosed(const QByteArray& origin) {
   return HttpEngine::exists() && HttpEngine::instance().idleConnectionClosed(origin);
 }
@@ -606,7 +612,8 @@ void addTrustedCaFileForTests(const QString& pemPath) {
     const char* systemCa = nullptr;
     if (CURL* probe = curl_easy_init()) {
       curl_easy_getinfo(probe, CURLINFO_CAINFO, &systemCa);
-      QFile system(QString::fromLocal8Bit(systemCa ? systemCa : "/etc/ssl/certs/ca-certificates.crt"));
+      QFile system(
+          QString::fromLocal8Bit(systemCa ? systemCa : "/etc/ssl/certs/ca-certificates.crt"));
       if (system.open(QIODevice::ReadOnly)) bundle = system.readAll() + '\n';
       curl_easy_cleanup(probe);
     }

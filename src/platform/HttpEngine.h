@@ -34,7 +34,7 @@ struct HttpTransfer {
   bool truncated = false;
   bool counted = false;  // a registration request of the current count
   quint64 countGeneration = 0;
-  bool onWire = false;   // the request has been handed to its connection
+  bool onWire = false;  // the request has been handed to its connection
   int redirects = 0;
   char error[CURL_ERROR_SIZE] = {};
 };
@@ -48,7 +48,7 @@ class HttpEngine : public HttpEngineSignals {
   // Creates and starts a transfer for owner (owner->transfer_ is set before
   // it starts); a transfer that cannot start completes owner at once.
   void start(HttpRequest* owner, const QByteArray& method, const QByteArray& url,
-                      const QList<QByteArray>& headers, const QByteArray& body);
+             const QList<QByteArray>& headers, const QByteArray& body);
   // Stops a transfer at once (the request was reopened).
   void abort(HttpTransfer* t);
   // Nobody observes t any more; it completes on its own.

@@ -208,7 +208,8 @@ void SntpClient::onReadyRead() {
       continue;
     SntpSample sample;
     switch (readSntpReply(datagram.data(), request_, t1Us_, t4, &sample)) {
-      case SntpVerdict::Ignore: continue;
+      case SntpVerdict::Ignore:
+        continue;
       case SntpVerdict::KissOfDeath:
         // The server asks us to stop: no more samples now.
         finish();

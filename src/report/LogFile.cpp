@@ -1,12 +1,12 @@
 #include "report/LogFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "report/ReportText.h"
 
@@ -58,12 +58,14 @@ bool LogFile::openFor(QDate day) {
     QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   }
   if (!QFileInfo(folder).isDir()) {
-    fail(QStringLiteral("日志保存失败！无法创建日志文件夹 %1").arg(QDir::toNativeSeparators(folder)));
+    fail(QStringLiteral("日志保存失败！无法创建日志文件夹 %1")
+             .arg(QDir::toNativeSeparators(folder)));
     return false;
   }
   // O_APPEND: every write lands at the end, also with another writer, and a
   // device such as /dev/full needs no seek.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  const int fd =
+      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
     fail(QStringLiteral("日志保存失败！无法打开日志文件 %1：%2")
              .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));

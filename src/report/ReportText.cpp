@@ -32,7 +32,8 @@ QString quoted(QStringView text) {
 }
 
 QString milliseconds(double ms, int decimals) {
-  return ms < 0 ? QStringLiteral("none") : u'+' + QString::number(ms, 'f', decimals) + QStringLiteral(" ms");
+  return ms < 0 ? QStringLiteral("none")
+                : u'+' + QString::number(ms, 'f', decimals) + QStringLiteral(" ms");
 }
 
 }  // namespace

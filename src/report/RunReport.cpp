@@ -58,14 +58,16 @@ void RunReport::name(const QString& problem) {
 
 void RunReport::logEntry(Ctl box, const QString& entry) {
   if (!settings_.save_log) return;
-  log_.append(box == Ctl::regsend ? QStringLiteral("[sent] ") : QStringLiteral("[returned] "), entry);
+  log_.append(box == Ctl::regsend ? QStringLiteral("[sent] ") : QStringLiteral("[returned] "),
+              entry);
 }
 
 void RunReport::flush() { log_.flush(); }
 
 void RunReport::caught(const CatchReport& report) {
   if (settings_.save_log) log_.append(QStringLiteral("[catch] "), report::catchText(report));
-  const qint64 us = report.deletedAtUs > 0 ? report.deletedAtUs : report.deletedAt.toMSecsSinceEpoch() * 1000;
+  const qint64 us =
+      report.deletedAtUs > 0 ? report.deletedAtUs : report.deletedAt.toMSecsSinceEpoch() * 1000;
   notify({{QStringLiteral("event"), QStringLiteral("catch")},
           {QStringLiteral("domain"), report.domain},
           {QStringLiteral("reply"), report::replyStart(report.reply, 200)},

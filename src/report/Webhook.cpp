@@ -22,7 +22,9 @@ bool isJson(const QString& body) {
   return t.startsWith(u'{') || t.startsWith(u'[');
 }
 
-QString percentEncoded(const QString& value) { return QString::fromLatin1(QUrl::toPercentEncoding(value)); }
+QString percentEncoded(const QString& value) {
+  return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
 
 QString jsonEscaped(const QString& value) {
   QString out;
@@ -65,12 +67,14 @@ QStringList problems(const QString& urlTemplate, const QString& bodyTemplate) {
   QStringList found;
   if (urlTemplate.isEmpty()) return found;
   if (!isUsableUrl(urlTemplate))
-    found << QStringLiteral("通知地址有误，须为 http 或 https 地址，不发送通知：%1").arg(urlTemplate);
+    found
+        << QStringLiteral("通知地址有误，须为 http 或 https 地址，不发送通知：%1").arg(urlTemplate);
   for (const QString& text : {urlTemplate, bodyTemplate}) {
     QRegularExpressionMatchIterator it = placeholderPattern().globalMatch(text);
     while (it.hasNext()) {
       const QRegularExpressionMatch m = it.next();
-      const QString message = QStringLiteral("通知模板中的占位符 %1 未知，请检查！").arg(m.captured());
+      const QString message =
+          QStringLiteral("通知模板中的占位符 %1 未知，请检查！").arg(m.captured());
       if (!kPlaceholders.contains(m.captured(1)) && !found.contains(message)) found << message;
     }
   }
@@ -103,7 +107,8 @@ void Webhook::post(const QString& urlTemplate, const QString& bodyTemplate,
       this,
       [this, urlTemplate, bodyTemplate, values] {
         --queued_;
-        if (webhook::isUsableUrl(urlTemplate)) start(webhook::build(urlTemplate, bodyTemplate, values));
+        if (webhook::isUsableUrl(urlTemplate))
+          start(webhook::build(urlTemplate, bodyTemplate, values));
       },
       Qt::QueuedConnection);
 }

@@ -1,11 +1,11 @@
 #include "sending/HttpExchange.h"
 
-#include "platform/LogBox.h"
-#include "sending/SendContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/EventWait.h"
 #include "platform/Log.h"
+#include "platform/LogBox.h"
+#include "sending/SendContext.h"
 
 RequestRing::RequestRing(int slotCount) {
   platform::prepareHttp();
@@ -28,12 +28,14 @@ void RequestRing::release() {
 
 bool showSentFor(const SendContext& w, qint32 countInRun, bool sendFormLoop) {
   const int option = w.view.index(Ctl::radio_send_info);
-  return option == 2 || (option == 1 && countInRun == 1) || (sendFormLoop && w.send_mode == SendMode::NormalRegistration);
+  return option == 2 || (option == 1 && countInRun == 1) ||
+         (sendFormLoop && w.send_mode == SendMode::NormalRegistration);
 }
 
 bool awaitReplyFor(const SendContext& w, qint32 countInRun) {
   const int option = w.view.index(Ctl::radio_return_info);
-  return option == 2 || (option == 1 && countInRun == 1) || w.send_mode == SendMode::NormalRegistration;
+  return option == 2 || (option == 1 && countInRun == 1) ||
+         w.send_mode == SendMode::NormalRegistration;
 }
 
 bool awaitCompletion(SendContext& w, platform::HttpRequest& request, int timeoutS) {

@@ -1,12 +1,11 @@
 #pragma once
-#include "sending/SendContext.h"
 #include <QString>
 #include <functional>
 #include <memory>
 #include <vector>
+#include "sending/SendContext.h"
 
 #include "platform/HttpClient.h"
-
 
 // The request slots of one run. All slots are created when the ring is set
 // up, so sending allocates no request object per request.

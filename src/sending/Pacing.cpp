@@ -49,7 +49,8 @@ void PreciseAlarm::disarm() {
 
 bool PreciseAlarm::acknowledge(bool* clockSet) {
   std::uint64_t expirations = 0;
-  const bool rang = fd_ >= 0 && ::read(fd_, &expirations, sizeof expirations) == sizeof expirations &&
+  const bool rang = fd_ >= 0 &&
+                    ::read(fd_, &expirations, sizeof expirations) == sizeof expirations &&
                     expirations > 0;
   if (clockSet) *clockSet = fd_ >= 0 && !rang && errno == ECANCELED;
   return rang;

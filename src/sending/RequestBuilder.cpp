@@ -1,10 +1,10 @@
 #include "sending/RequestBuilder.h"
 
-#include "platform/Controls.h"
-#include "sending/SendContext.h"
 #include "codecs/PercentEncode.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
+#include "platform/Controls.h"
+#include "sending/SendContext.h"
 #include "task/Md5.h"
 #include "task/VariableTables.h"
 
@@ -53,8 +53,7 @@ void applyDynamicLine(SendContext& w, const QStringList& lines, int& row, bool e
     if (!item.hasSeparator) continue;
     const QString& rawName = item.name;
     const QString name = textrules::trimSpaces(rawName);
-    const QString value =
-        textrules::trimSpaces(expand ? ExpandLineBreaks(item.value) : item.value);
+    const QString value = textrules::trimSpaces(expand ? ExpandLineBreaks(item.value) : item.value);
     if (w.url_template_mode)
       fillUrlVars(w, rawName, value);
     else
@@ -96,9 +95,15 @@ QString formatDateTime(const QDateTime& t, const QString& pattern) {
       case u'm':
         out += padded(lastField == u'h' ? time.minute() : date.month(), two);
         break;
-      case u'd': out += padded(date.day(), two); break;
-      case u'h': out += padded(time.hour(), two); break;
-      case u's': out += padded(time.second(), two); break;
+      case u'd':
+        out += padded(date.day(), two);
+        break;
+      case u'h':
+        out += padded(time.hour(), two);
+        break;
+      case u's':
+        out += padded(time.second(), two);
+        break;
     }
     lastField = c;
     i += run;
@@ -138,8 +143,8 @@ void BuildRequest(SendContext& w, const QStringList& dyn1Lines, const QStringLis
       const QDateTime next = w.time_base.addSecs(1);
       w.time_base = next >= now ? next : now;
     }
-    const QString text = timeVariableText(w.time_base, w.view.text(Ctl::time_format),
-                                          w.settings.intTimeZone);
+    const QString text =
+        timeVariableText(w.time_base, w.view.text(Ctl::time_format), w.settings.intTimeZone);
     if (w.url_template_mode)
       fillUrlVars(w, timeVar, text);
     else

@@ -1,9 +1,8 @@
 #pragma once
-#include "sending/SendContext.h"
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
+#include "sending/SendContext.h"
 
 // How a sender asks for its request.
 struct BuildOptions {

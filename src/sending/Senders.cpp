@@ -6,7 +6,6 @@
 #include <optional>
 #include <utility>
 
-#include "sending/SendContext.h"
 #include "codecs/StopWatch.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
@@ -14,6 +13,7 @@
 #include "sending/HttpExchange.h"
 #include "sending/Pacing.h"
 #include "sending/RequestBuilder.h"
+#include "sending/SendContext.h"
 #include "task/VariableTables.h"
 
 namespace {
@@ -58,10 +58,11 @@ void reportCatch(SendContext& w, const std::shared_ptr<platform::HttpRequest>& r
     return;
   }
   auto* watch = new QObject(events);
-  QObject::connect(request.get(), &platform::HttpRequest::completed, watch, [watch, finish]() mutable {
-    finish();
-    watch->deleteLater();
-  });
+  QObject::connect(request.get(), &platform::HttpRequest::completed, watch,
+                   [watch, finish]() mutable {
+                     finish();
+                     watch->deleteLater();
+                   });
 }
 
 int nextIndex(int index, qsizetype size) {
@@ -86,8 +87,9 @@ void waitUntil(SendContext& w, const PacingClock& clock, double dueMs,
   }
   bool rang = false;
   // Connected before the wait's own wake-up, so the ring is taken first.
-  const QMetaObject::Connection ring = QObject::connect(
-      alarm.notifier(), &QSocketNotifier::activated, [&alarm, &rang] { rang |= alarm.acknowledge(); });
+  const QMetaObject::Connection ring =
+      QObject::connect(alarm.notifier(), &QSocketNotifier::activated,
+                       [&alarm, &rang] { rang |= alarm.acknowledge(); });
   wait.wakeOn(alarm.notifier(), &QSocketNotifier::activated);
   wait.wakeOn(&w, &RunFlag::runFlagChanged);
   alarm.arm(remainingMs);
@@ -341,12 +343,12 @@ void SendFormLoop(SendContext& w) {
     }
     if (view.text(Ctl::Label1) != kStatusInterval) view.setText(Ctl::Label1, kStatusInterval);
     if (count > 0 && !schedule.isDue(clock.elapsedMs())) {
-      waitUntil(w, clock, std::min(schedule.dueMs(), static_cast<double>(durationMs + 1)),
-                alarm);
+      waitUntil(w, clock, std::min(schedule.dueMs(), static_cast<double>(durationMs + 1)), alarm);
       continue;
     }
     if (!platform::hasFreeConnection(origin)) {
-      platform::waitForFreeConnection(origin, w, std::max<qint64>(durationMs - watch.Elapsed(), 0) + 1);
+      platform::waitForFreeConnection(origin, w,
+                                      std::max<qint64>(durationMs - watch.Elapsed(), 0) + 1);
       continue;
     }
     view.setText(Ctl::Label1, kStatusSending);
@@ -361,13 +363,12 @@ void SendFormLoop(SendContext& w) {
     const qint64 dueNs = triggered ? w.deletion_read_mono_ns
                                    : loopStartNs + static_cast<qint64>(schedule.dueMs() * 1e6);
     qint64 onWireNs = 0;
-    SendRequest(w, request, caption, showSentFor(w, count, true), awaitReplyFor(w, count),
-                [&] {
-                  onWireNs = platform::monotonicNs();
-                  if (paced) countLateness(w, dueNs);
-                  if (triggered) ++w.catches;
-                  if (afterOnWire) std::exchange(afterOnWire, nullptr)();
-                });
+    SendRequest(w, request, caption, showSentFor(w, count, true), awaitReplyFor(w, count), [&] {
+      onWireNs = platform::monotonicNs();
+      if (paced) countLateness(w, dueNs);
+      if (triggered) ++w.catches;
+      if (afterOnWire) std::exchange(afterOnWire, nullptr)();
+    });
     if (triggered) reportCatch(w, request, onWireNs);
     row1 = nextIndex(row1, lines1.size());
     row2 = nextIndex(row2, lines2.size());

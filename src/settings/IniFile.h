@@ -49,13 +49,13 @@ class classIniFile {
 
  private:
   struct Line {
-    QByteArray raw;      // the line's bytes without its line end
-    qsizetype eq = -1;   // position of the first '=' of a key line, else -1
-    QString key;         // the key's name as stored (key lines only)
+    QByteArray raw;     // the line's bytes without its line end
+    qsizetype eq = -1;  // position of the first '=' of a key line, else -1
+    QString key;        // the key's name as stored (key lines only)
   };
   struct Section {
-    QString name;        // as stored; empty for the lines before any header
-    QByteArray header;   // the header line's bytes; empty for the preamble
+    QString name;       // as stored; empty for the lines before any header
+    QByteArray header;  // the header line's bytes; empty for the preamble
     QList<Line> lines;
     QHash<QString, qsizetype> keys;  // folded key -> first line with that key
     qsizetype lastKey = -1;          // index of the last key line

@@ -36,7 +36,7 @@ struct Settings {
   int warm_interval = 15;    // seconds between warm-up requests
   QString warm_url;          // empty: a HEAD request to the origin's "/"
   // The timed start.
-  int timed_lead_ms = 0;                                  // start this much earlier
+  int timed_lead_ms = 0;                                   // start this much earlier
   QString time_server = QStringLiteral("ntp.aliyun.com");  // SNTP host[:port]; empty: none
   // The log file (empty: logs/zembrin-YYYYMMDD.log beside the settings file)
   // and the webhook's URL and POST body templates (empty: none, GET).

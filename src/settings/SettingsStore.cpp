@@ -1,13 +1,13 @@
 #include "settings/SettingsStore.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 #include <cerrno>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
@@ -101,7 +101,8 @@ void loadInterval(classIniFile& ini, const QString& key, qint16 fallback, qint16
     setting = *v;
   } else {
     if (!text.isEmpty())
-      qCInfo(lcSettings).noquote() << key << "=" << text << "is not a 16-bit number; using" << fallback;
+      qCInfo(lcSettings).noquote()
+          << key << "=" << text << "is not a 16-bit number; using" << fallback;
     box = QString::number(fallback);
     setting = fallback;
   }
@@ -146,9 +147,11 @@ struct OptionKey {
 };
 
 const OptionKey kOptionKeys[] = {
-    {"warm_connections", &SettingsDialogState::warm_connections, u"预热连接数只能为0到64之间的整数！",
+    {"warm_connections", &SettingsDialogState::warm_connections,
+     u"预热连接数只能为0到64之间的整数！",
      [](const QString& t, Settings& s) { return readWholeNumber(t, 0, 64, s.warm_connections); }},
-    {"warm_interval", &SettingsDialogState::warm_interval, u"预热间隔只能为1到3600之间的整数（秒）！",
+    {"warm_interval", &SettingsDialogState::warm_interval,
+     u"预热间隔只能为1到3600之间的整数（秒）！",
      [](const QString& t, Settings& s) { return readWholeNumber(t, 1, 3600, s.warm_interval); }},
     {"warm_url", &SettingsDialogState::warm_url, u"预热地址只能为空或 http、https 网址！",
      [](const QString& t, Settings& s) {
@@ -157,7 +160,8 @@ const OptionKey kOptionKeys[] = {
        s.warm_url = url;
        return true;
      }},
-    {"timed_lead_ms", &SettingsDialogState::timed_lead_ms, u"定时提前只能为0到5000之间的整数（毫秒）！",
+    {"timed_lead_ms", &SettingsDialogState::timed_lead_ms,
+     u"定时提前只能为0到5000之间的整数（毫秒）！",
      [](const QString& t, Settings& s) { return readWholeNumber(t, 0, 5000, s.timed_lead_ms); }},
     {"time_server", &SettingsDialogState::time_server, u"时间服务器只能为空或 主机名[:端口]！",
      [](const QString& t, Settings& s) {
@@ -197,9 +201,13 @@ QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
   const QString beside = programDir + QStringLiteral("/zembrin.ini");
   if (QFileInfo::exists(beside)) return beside;
   static const QStringList systemFolders{
-      QStringLiteral("/usr/bin"),       QStringLiteral("/bin"),      QStringLiteral("/usr/sbin"),
-      QStringLiteral("/sbin"),          QStringLiteral("/usr/local/bin"),
-      QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/games"),
+      QStringLiteral("/usr/bin"),
+      QStringLiteral("/bin"),
+      QStringLiteral("/usr/sbin"),
+      QStringLiteral("/sbin"),
+      QStringLiteral("/usr/local/bin"),
+      QStringLiteral("/usr/local/sbin"),
+      QStringLiteral("/usr/games"),
 #ifdef ZEMBRIN_INSTALL_BINDIR
       QStringLiteral(ZEMBRIN_INSTALL_BINDIR),
 #endif
@@ -209,15 +217,15 @@ QString settingsPathFor(const QString& programDir, const QString& xdgConfigHome,
   // read-only mounts.
   if (!systemFolders.contains(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
     return beside;
-  const QString base = QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome
-                                                           : home + QStringLiteral("/.config");
+  const QString base =
+      QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome : home + QStringLiteral("/.config");
   return QDir::cleanPath(base + QStringLiteral("/zembrin/zembrin.ini"));
 }
 
 QString defaultSettingsPath() {
   const QString programDir = QCoreApplication::applicationDirPath();
-  const QString path = settingsPathFor(programDir, qEnvironmentVariable("XDG_CONFIG_HOME"),
-                                       QDir::homePath());
+  const QString path =
+      settingsPathFor(programDir, qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
   if (QFileInfo(path).absolutePath() != QDir::cleanPath(programDir)) {
     // Private, as the XDG base directory rules ask of folders they make.
     QString made;
@@ -247,7 +255,8 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   settings = Settings{};
 
   loadFlag(ini, QStringLiteral("check_whois"), settings.check_whois, dialog.check_whois);
-  loadFlag(ini, QStringLiteral("whois_after_reg"), settings.whois_after_reg, dialog.whois_after_reg);
+  loadFlag(ini, QStringLiteral("whois_after_reg"), settings.whois_after_reg,
+           dialog.whois_after_reg);
   loadFlag(ini, QStringLiteral("save_log"), settings.save_log, dialog.save_log);
 
   const Settings defaults;
@@ -262,8 +271,10 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   if (const std::optional<Decimal> d = parseDecimal(zone)) {
     // The range test looks at the number before it is rounded.
     const double v = d->value();
-    if (v > -12 && v < 13) settings.intTimeZone = *toInt16(zone);
-    else qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
+    if (v > -12 && v < 13)
+      settings.intTimeZone = *toInt16(zone);
+    else
+      qCInfo(lcSettings).noquote() << "intTimeZone =" << zone << "is outside -12 to 13; using 0";
   }
 
   const QString countText = ini.GetIniKey(kSection, QStringLiteral("whois_no"));
@@ -277,8 +288,8 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
       bool ok = false;
       const ServerRow row = serverRowFromLine(line, &ok);
       if (!ok) {  // the row stays empty and never matches
-        qCInfo(lcSettings).noquote() << "whois_server_" + QString::number(i)
-                                     << "has fewer than six fields; skipped";
+        qCInfo(lcSettings).noquote()
+            << "whois_server_" + QString::number(i) << "has fewer than six fields; skipped";
         continue;
       }
       dialog.whois_server += line + textrules::kCrLf;
@@ -293,7 +304,8 @@ void loadSettings(const QString& iniPath, Settings& settings, SettingsDialogStat
   loadOptionKeys(ini, settings, dialog);
   settings.log_file = dialog.log_file = ini.GetIniKey(kSection, QStringLiteral("log_file"));
   settings.notify_url = dialog.notify_url = ini.GetIniKey(kSection, QStringLiteral("notify_url"));
-  settings.notify_body = dialog.notify_body = ini.GetIniKey(kSection, QStringLiteral("notify_body"));
+  settings.notify_body = dialog.notify_body =
+      ini.GetIniKey(kSection, QStringLiteral("notify_body"));
 
   installLineBreakTokens();
 }
@@ -304,8 +316,10 @@ namespace {
 // come back non-blank and trimmed, in order. The first problem's message,
 // or an empty text.
 QString whoisProblem(const SettingsDialogState& dialog, bool hasServers, QStringList& serverLines) {
-  if (!validInterval(dialog.whois_time)) return QStringLiteral("Whois检测时间间隔只能为0或正整数！");
-  if (!validInterval(dialog.whois_timeout)) return QStringLiteral("Whois超时时间间隔只能为0或正整数！");
+  if (!validInterval(dialog.whois_time))
+    return QStringLiteral("Whois检测时间间隔只能为0或正整数！");
+  if (!validInterval(dialog.whois_timeout))
+    return QStringLiteral("Whois超时时间间隔只能为0或正整数！");
   if (!validInterval(dialog.whois_time2))
     return QStringLiteral("注册后继续 whois 查询时间间隔只能为0或正整数！");
   if (dialog.check_whois == 0 && !hasServers) return QStringLiteral("请填写Whois服务器内容！");
@@ -401,7 +415,8 @@ void writeReportKeys(classIniFile& ini, const ReportKeys& keys, Settings& update
   for (auto [key, value] : {std::pair{QStringLiteral("log_file"), keys.log_file},
                             std::pair{QStringLiteral("notify_url"), keys.notify_url},
                             std::pair{QStringLiteral("notify_body"), keys.notify_body}})
-    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty()) ini.WriteIniKey(kSection, key, value);
+    if (!value.isEmpty() || !ini.GetIniKey(kSection, key).isEmpty())
+      ini.WriteIniKey(kSection, key, value);
   updated.log_file = keys.log_file;
   updated.notify_url = keys.notify_url;
   updated.notify_body = keys.notify_body;

@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "task/TaskContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "platform/FileWrite.h"
+#include "task/TaskContext.h"
 
 using namespace textrules;
 
@@ -42,8 +42,10 @@ QStringList taskLines(const TaskView& v) {
   };
   out << QStringLiteral("[config_begin]");
   textLine(QStringLiteral("domain_var"), Ctl::domain_var);
-  out << QStringLiteral("use_utf8===") + (v.checked(Ctl::chkbox_utf8) ? QLatin1String("1") : QLatin1String("0"));
-  out << QStringLiteral("use_utf8_return===") + (v.checked(Ctl::chkbox_utf8_return) ? QLatin1String("1") : QLatin1String("0"));
+  out << QStringLiteral("use_utf8===") +
+             (v.checked(Ctl::chkbox_utf8) ? QLatin1String("1") : QLatin1String("0"));
+  out << QStringLiteral("use_utf8_return===") +
+             (v.checked(Ctl::chkbox_utf8_return) ? QLatin1String("1") : QLatin1String("0"));
   textLine(QStringLiteral("api"), Ctl::txt_api_url);
   textLine(QStringLiteral("time"), Ctl::reg_second);
   out << QStringLiteral("time_unit===") + indexText(v.index(Ctl::send_time));
@@ -108,42 +110,61 @@ void applyKey(TaskContext& w, const QString& key, const QString& value) {
   // Each check box is set before its flag: setting the box may run its click
   // handler, which inverts the flag.
   auto checkBox = [&](Ctl box, qint16& flag) {
-    if (value != QLatin1String("0") && value != QLatin1String("1")) return;  // anything else leaves both alone
+    if (value != QLatin1String("0") && value != QLatin1String("1"))
+      return;  // anything else leaves both alone
     const bool on = value == QLatin1String("1");
     v.setChecked(box, on);
     flag = on ? -1 : 0;
   };
 
-  if (key == QLatin1String("domain_var")) v.setText(Ctl::domain_var, value);
-  else if (key == QLatin1String("use_utf8")) checkBox(Ctl::chkbox_utf8, w.utf8_send);
-  else if (key == QLatin1String("use_utf8_return")) checkBox(Ctl::chkbox_utf8_return, w.utf8_reply);
+  if (key == QLatin1String("domain_var"))
+    v.setText(Ctl::domain_var, value);
+  else if (key == QLatin1String("use_utf8"))
+    checkBox(Ctl::chkbox_utf8, w.utf8_send);
+  else if (key == QLatin1String("use_utf8_return"))
+    checkBox(Ctl::chkbox_utf8_return, w.utf8_reply);
   else if (key == QLatin1String("api")) {
     v.setHintColour(Ctl::txt_api_url, false);
     v.setText(Ctl::txt_api_url, value);
-  } else if (key == QLatin1String("time")) v.setText(Ctl::reg_second, value);
-  else if (key == QLatin1String("time_unit")) selectIndex(v, Ctl::send_time, value, 2);
+  } else if (key == QLatin1String("time"))
+    v.setText(Ctl::reg_second, value);
+  else if (key == QLatin1String("time_unit"))
+    selectIndex(v, Ctl::send_time, value, 2);
   else if (key == QLatin1String("frequence"))
     selectIndex(v, Ctl::frequence, value, int(v.entries(Ctl::frequence).size()) - 1);
   else if (key == QLatin1String("time_out"))
     selectIndex(v, Ctl::time_out, value, int(v.entries(Ctl::time_out).size()) - 1);
   else if (key == QLatin1String("time_format"))
     selectIndex(v, Ctl::time_format, value, int(v.entries(Ctl::time_format).size()) - 1);
-  else if (key == QLatin1String("frequence_unit")) selectIndex(v, Ctl::send_interval, value, 2);
-  else if (key == QLatin1String("send_type")) selectIndex(v, Ctl::radio_send_type, value, 1);
-  else if (key == QLatin1String("sent_mode")) selectIndex(v, Ctl::radio_post_type, value, 1);
-  else if (key == QLatin1String("return")) selectIndex(v, Ctl::radio_return_info, value, 2);
-  else if (key == QLatin1String("send")) selectIndex(v, Ctl::radio_send_info, value, 2);
-  else if (key == QLatin1String("time_var")) v.setText(Ctl::time_var, value);
-  else if (key == QLatin1String("md5")) v.setText(Ctl::md5_name, value);
+  else if (key == QLatin1String("frequence_unit"))
+    selectIndex(v, Ctl::send_interval, value, 2);
+  else if (key == QLatin1String("send_type"))
+    selectIndex(v, Ctl::radio_send_type, value, 1);
+  else if (key == QLatin1String("sent_mode"))
+    selectIndex(v, Ctl::radio_post_type, value, 1);
+  else if (key == QLatin1String("return"))
+    selectIndex(v, Ctl::radio_return_info, value, 2);
+  else if (key == QLatin1String("send"))
+    selectIndex(v, Ctl::radio_send_info, value, 2);
+  else if (key == QLatin1String("time_var"))
+    v.setText(Ctl::time_var, value);
+  else if (key == QLatin1String("md5"))
+    v.setText(Ctl::md5_name, value);
   else if (key == QLatin1String("md5_var")) {
     v.setHintColour(Ctl::md5_var, false);
     v.setText(Ctl::md5_var, value);
-  } else if (key == QLatin1String("year")) dateValue(Ctl::year1, [](const QDateTime& t) { return t.date().year(); });
-  else if (key == QLatin1String("month")) dateValue(Ctl::month1, [](const QDateTime& t) { return t.date().month(); });
-  else if (key == QLatin1String("day")) dateValue(Ctl::day1, [](const QDateTime& t) { return t.date().day(); });
-  else if (key == QLatin1String("hour")) dateValue(Ctl::hour1, [](const QDateTime& t) { return t.time().hour(); });
-  else if (key == QLatin1String("minute")) dateValue(Ctl::minute1, [](const QDateTime& t) { return t.time().minute(); });
-  else if (key == QLatin1String("second")) v.setText(Ctl::second1, value.isEmpty() ? QStringLiteral("0") : value);
+  } else if (key == QLatin1String("year"))
+    dateValue(Ctl::year1, [](const QDateTime& t) { return t.date().year(); });
+  else if (key == QLatin1String("month"))
+    dateValue(Ctl::month1, [](const QDateTime& t) { return t.date().month(); });
+  else if (key == QLatin1String("day"))
+    dateValue(Ctl::day1, [](const QDateTime& t) { return t.date().day(); });
+  else if (key == QLatin1String("hour"))
+    dateValue(Ctl::hour1, [](const QDateTime& t) { return t.time().hour(); });
+  else if (key == QLatin1String("minute"))
+    dateValue(Ctl::minute1, [](const QDateTime& t) { return t.time().minute(); });
+  else if (key == QLatin1String("second"))
+    v.setText(Ctl::second1, value.isEmpty() ? QStringLiteral("0") : value);
 }
 
 // Every configuration section in file order; a later value wins.
@@ -215,10 +236,10 @@ void applyTaskFileBytes(TaskContext& w, const QByteArray& bytes) {
   applyConfiguration(w, lines);
   w.view.setText(Ctl::common1, sectionContent(lines, QStringLiteral("[common_begin]"),
                                               QStringLiteral("[common_end]")));
-  w.view.setText(Ctl::dyn1,
-                 sectionContent(lines, QStringLiteral("[dyn1_begin]"), QStringLiteral("[dyn1_end]")));
-  w.view.setText(Ctl::dyn2,
-                 sectionContent(lines, QStringLiteral("[dyn2_begin]"), QStringLiteral("[dyn2_end]")));
+  w.view.setText(Ctl::dyn1, sectionContent(lines, QStringLiteral("[dyn1_begin]"),
+                                           QStringLiteral("[dyn1_end]")));
+  w.view.setText(Ctl::dyn2, sectionContent(lines, QStringLiteral("[dyn2_begin]"),
+                                           QStringLiteral("[dyn2_end]")));
 }
 
 void saveTaskClick(TaskContext& w) {

@@ -1,7 +1,7 @@
 #pragma once
-#include "task/TaskContext.h"
 #include <QByteArray>
 #include <QString>
+#include "task/TaskContext.h"
 
 // The buttons "保存" and "载入" (question, dialogs, messages included).
 void saveTaskClick(TaskContext& w);

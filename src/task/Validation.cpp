@@ -4,8 +4,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include "task/TaskContext.h"
 #include "codecs/TextRules.h"
+#include "task/TaskContext.h"
 
 using namespace textrules;
 
@@ -253,7 +253,8 @@ QString taskProblem(TaskContext& w) {
   if (!md5Name.isEmpty() && md5Var.isEmpty()) return QStringLiteral("MD5计算公式不得为空！");
 
   // 8-9. The names the task defines, none set twice.
-  const DefinedNames defined = collectNames(w, domainVar, v.text(Ctl::time_var), common, dyn1, dyn2);
+  const DefinedNames defined =
+      collectNames(w, domainVar, v.text(Ctl::time_var), common, dyn1, dyn2);
   QString names = defined.all;
   if (const QString problem = duplicateProblem(defined); !problem.isEmpty()) return problem;
 
@@ -265,7 +266,7 @@ QString taskProblem(TaskContext& w) {
   // 11. The domain variable is defined somewhere.
   if (!known(names, domainVar))
     return QStringLiteral("没有在固定、动态内容中找到域名变量 ") + domainVar +
-                  QStringLiteral(" ，请检查！");
+           QStringLiteral(" ，请检查！");
 
   // 12. A placeholder may name the signature.
   names += md5Name + kFieldSep;

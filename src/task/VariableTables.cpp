@@ -3,11 +3,11 @@
 #include <QList>
 #include <QPair>
 
-#include "task/TaskContext.h"
 #include "codecs/Charsets.h"
 #include "codecs/PercentEncode.h"
 #include "codecs/TextRules.h"
 #include "task/Md5.h"
+#include "task/TaskContext.h"
 
 using namespace textrules;
 

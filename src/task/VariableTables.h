@@ -1,7 +1,7 @@
 #pragma once
-#include "task/TaskContext.h"
 #include <QString>
 #include <QStringList>
+#include "task/TaskContext.h"
 
 // Builds reg (Form1 = fixed-content body), md5_table, url_vars values and
 // domain_list from the boxes, after ValidateTask succeeded.

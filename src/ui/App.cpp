@@ -125,7 +125,8 @@ void platformFailureHandler(QtMsgType type, const QMessageLogContext& context, c
 // A display is named, or a Qt platform is chosen (QT_QPA_PLATFORM, e.g.
 // offscreen).
 bool displayNamed() {
-  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+  return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
          !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 

@@ -8,13 +8,13 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QHeaderView>
 #include <QRadioButton>
 #include <QSortFilterProxyModel>
 #include <QTabWidget>
@@ -59,17 +59,16 @@ MainWindow::MainWindow(Prompter& prompter, Settings& settings, SettingsDialogSta
   buildControls();
   // The design-time captions, hints and states are applied here, through
   // the view, before any handler can run.
-  task_ = std::make_unique<TaskWindow>(view_, prompter, settings, dialogState,
-                                       std::move(settingsPath));
+  task_ =
+      std::make_unique<TaskWindow>(view_, prompter, settings, dialogState, std::move(settingsPath));
   connectHandlers();
   setWindowIcon(programIcon());
   notifier_ = std::make_unique<DesktopNotifier>(task_->events, windowIcon());
   // A notice (a setting replaced, the clock offset, the log file failing) is
   // said beside the count-down, where the run's status texts do not cover it
   // at once; the tool tip keeps it whole where the label is too short.
-  connect(&task_->events, &RunEvents::notice, this, [this](const QString& text) {
-    view_.widget(Ctl::Label_notice)->setToolTip(text);
-  });
+  connect(&task_->events, &RunEvents::notice, this,
+          [this](const QString& text) { view_.widget(Ctl::Label_notice)->setToolTip(text); });
   showWatchTable();
   setFixedSize(kWindowSize.expandedTo(minimumSizeHint()));
 }
@@ -185,7 +184,8 @@ QLayout* MainWindow::buildTaskArea() {
   grid->addWidget(api, row++, 1);
 
   QPlainTextEdit* common = textArea(Ctl::common1);
-  grid->addWidget(caption(QStringLiteral("固定内容：（每变量一行，\"===\"赋值）"), common), row++, 0, 1, 2);
+  grid->addWidget(caption(QStringLiteral("固定内容：（每变量一行，\"===\"赋值）"), common), row++,
+                  0, 1, 2);
   grid->addWidget(common, row++, 0, 1, 2);
 
   QPlainTextEdit* dyn1 = textArea(Ctl::dyn1);
@@ -544,11 +544,16 @@ void MainWindow::connectHandlers() {
     Ctl button;
     void (TaskWindow::*handler)();
   } clicks[] = {
-      {Ctl::normalreg, &TaskWindow::normalreg_Click},   {Ctl::regstart, &TaskWindow::regstart_Click},
-      {Ctl::regstop, &TaskWindow::regstop_Click},       {Ctl::time_start, &TaskWindow::time_start_Click},
-      {Ctl::time_end, &TaskWindow::time_end_Click},     {Ctl::clear_info, &TaskWindow::clear_info_Click},
-      {Ctl::save_info, &TaskWindow::save_info_Click},   {Ctl::load_info, &TaskWindow::load_info_Click},
-      {Ctl::Command1, &TaskWindow::Command1_Click},     {Ctl::Command2, &TaskWindow::Command2_Click},
+      {Ctl::normalreg, &TaskWindow::normalreg_Click},
+      {Ctl::regstart, &TaskWindow::regstart_Click},
+      {Ctl::regstop, &TaskWindow::regstop_Click},
+      {Ctl::time_start, &TaskWindow::time_start_Click},
+      {Ctl::time_end, &TaskWindow::time_end_Click},
+      {Ctl::clear_info, &TaskWindow::clear_info_Click},
+      {Ctl::save_info, &TaskWindow::save_info_Click},
+      {Ctl::load_info, &TaskWindow::load_info_Click},
+      {Ctl::Command1, &TaskWindow::Command1_Click},
+      {Ctl::Command2, &TaskWindow::Command2_Click},
       {Ctl::Command3, &TaskWindow::Command3_Click},
       // Only the user's click: a box set from code does not flip its flag.
       {Ctl::chkbox_utf8, &TaskWindow::chkbox_utf8_Click},
@@ -600,7 +605,8 @@ bool MainWindow::filterHintBox(Ctl box, QEvent* event) {
         task_->restoreHint(box);
       break;
     }
-    default: break;
+    default:
+      break;
   }
   return false;  // the box handles the event as usual
 }
@@ -634,7 +640,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       break;
-    default: break;
+    default:
+      break;
   }
   return QWidget::eventFilter(watched, event);
 }

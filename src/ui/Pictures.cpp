@@ -64,7 +64,8 @@ void WindowPicture::paintEvent(QPaintEvent*) {
                Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Zembrin"));
     return;
   }
-  if (hovered_) p.fillRect(r, kind_ == Kind::Close ? QColor(0xd9, 0x3b, 0x3b) : QColor(255, 255, 255, 48));
+  if (hovered_)
+    p.fillRect(r, kind_ == Kind::Close ? QColor(0xd9, 0x3b, 0x3b) : QColor(255, 255, 255, 48));
   p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
   const QPointF c = r.center();
   const qreal h = 6;
@@ -82,7 +83,8 @@ void WindowPicture::mousePressEvent(QMouseEvent* e) {
 }
 
 void WindowPicture::mouseReleaseEvent(QMouseEvent* e) {
-  const bool click = pressed_ && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint());
+  const bool click =
+      pressed_ && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint());
   pressed_ = false;
   if (click) emit clicked();
 }

@@ -1,17 +1,21 @@
 #include "ui/QtPrompter.h"
 
-#include <QFileDialog>
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Critical: return QMessageBox::Critical;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::None: break;
+    case MessageIcon::Critical:
+      return QMessageBox::Critical;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }

@@ -49,8 +49,10 @@ class TitlePicture : public QWidget {
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(255, 255, 255, 170), 1.4));
     p.drawEllipse(globe.adjusted(globe.width() * 0.28, 0, -globe.width() * 0.28, 0));
-    p.drawLine(QPointF(globe.left(), globe.center().y()), QPointF(globe.right(), globe.center().y()));
-    p.drawLine(QPointF(globe.center().x(), globe.top()), QPointF(globe.center().x(), globe.bottom()));
+    p.drawLine(QPointF(globe.left(), globe.center().y()),
+               QPointF(globe.right(), globe.center().y()));
+    p.drawLine(QPointF(globe.center().x(), globe.top()),
+               QPointF(globe.center().x(), globe.bottom()));
 
     QFont f = font();
     f.setPointSizeF(f.pointSizeF() * 1.35);
@@ -119,18 +121,16 @@ struct SettingsDialog::Impl {
       shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       whois_server->setPlainText(shown);
     }
-    for (auto [edit, text] : {std::pair{whois_time, &state.whois_time},
-                              std::pair{whois_timeout, &state.whois_timeout},
-                              std::pair{whois_time2, &state.whois_time2},
-                              std::pair{log_file, &state.log_file},
-                              std::pair{notify_url, &state.notify_url},
-                              std::pair{notify_body, &state.notify_body}})
+    for (auto [edit, text] :
+         {std::pair{whois_time, &state.whois_time}, std::pair{whois_timeout, &state.whois_timeout},
+          std::pair{whois_time2, &state.whois_time2}, std::pair{log_file, &state.log_file},
+          std::pair{notify_url, &state.notify_url}, std::pair{notify_body, &state.notify_body}})
       if (edit->text() != *text) edit->setText(*text);
     for (auto [edit, member] : optionBoxes)
       if (edit->text() != state.*member) edit->setText(state.*member);
-    for (auto [group, option] : {std::pair{check_whois, state.check_whois},
-                                 std::pair{save_log, state.save_log},
-                                 std::pair{whois_after_reg, state.whois_after_reg}})
+    for (auto [group, option] :
+         {std::pair{check_whois, state.check_whois}, std::pair{save_log, state.save_log},
+          std::pair{whois_after_reg, state.whois_after_reg}})
       group->button(option == 1 ? 1 : 0)->setChecked(true);
     filling = false;
   }
@@ -208,18 +208,21 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   outer->addWidget(body);
 
   int row = 0;
-  grid->addWidget(label(body, QStringLiteral("Whois服务器设置，可多行，多个域名用,分隔")), row++, 0, 1, 6);
+  grid->addWidget(label(body, QStringLiteral("Whois服务器设置，可多行，多个域名用,分隔")), row++, 0,
+                  1, 6);
   d->whois_server = new QPlainTextEdit(body);
   d->whois_server->setObjectName(QStringLiteral("whois_server"));
   d->whois_server->setLineWrapMode(QPlainTextEdit::NoWrap);
   d->whois_server->setMinimumSize(600, 150);
   grid->addWidget(d->whois_server, row++, 0, 1, 6);
-  auto* format = label(body, QStringLiteral(
-      "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征[|||每秒查询数|||同时查询数]"));
+  auto* format =
+      label(body, QStringLiteral("格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|"
+                                 "||到期时间尾特征[|||每秒查询数|||同时查询数]"));
   format->setStyleSheet(QStringLiteral("color: #505050;"));
   grid->addWidget(format, row++, 0, 1, 6);
-  auto* formatMore = label(body, QStringLiteral(
-      "后两项可选，不填为逐个查询；第九项可选，为自定义的查询受限特征；服务器地址以http://或https://开头的为RDAP服务"));
+  auto* formatMore =
+      label(body, QStringLiteral("后两项可选，不填为逐个查询；第九项可选，为自定义的查询受限特征；"
+                                 "服务器地址以http://或https://开头的为RDAP服务"));
   formatMore->setStyleSheet(QStringLiteral("color: #505050;"));
   grid->addWidget(formatMore, row++, 0, 1, 6);
 
@@ -229,7 +232,8 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
                   row++, 1, 1, 2, Qt::AlignLeft);
 
   d->whois_time = intervalBox(body, QStringLiteral("whois_time"), state.whois_time, d->filling);
-  d->whois_timeout = intervalBox(body, QStringLiteral("whois_timeout"), state.whois_timeout, d->filling);
+  d->whois_timeout =
+      intervalBox(body, QStringLiteral("whois_timeout"), state.whois_timeout, d->filling);
   grid->addWidget(label(body, QStringLiteral("Whois检测时间间隔")), row, 0);
   grid->addWidget(d->whois_time, row, 1);
   grid->addWidget(label(body, QStringLiteral("秒")), row, 2);
@@ -238,8 +242,9 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   grid->addWidget(label(body, QStringLiteral("秒")), row++, 5);
 
   grid->addWidget(label(body, QStringLiteral("保存日志")), row, 0);
-  grid->addWidget(optionPair(body, QStringLiteral("save_log"), d->save_log, state.save_log, d->filling),
-                  row++, 1, 1, 2, Qt::AlignLeft);
+  grid->addWidget(
+      optionPair(body, QStringLiteral("save_log"), d->save_log, state.save_log, d->filling), row++,
+      1, 1, 2, Qt::AlignLeft);
 
   d->whois_time2 = intervalBox(body, QStringLiteral("whois_time2"), state.whois_time2, d->filling);
   grid->addWidget(label(body, QStringLiteral("注册后是否继续 whois 查询")), row, 0);
@@ -250,19 +255,22 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   grid->addWidget(d->whois_time2, row, 4);
   grid->addWidget(label(body, QStringLiteral("秒")), row++, 5);
 
-  d->log_file = wideBox(body, QStringLiteral("log_file"),
-                        QStringLiteral("默认：设置文件旁的 logs/zembrin-YYYYMMDD.log，每天一个文件"),
-                        state.log_file, d->filling);
+  d->log_file =
+      wideBox(body, QStringLiteral("log_file"),
+              QStringLiteral("默认：设置文件旁的 logs/zembrin-YYYYMMDD.log，每天一个文件"),
+              state.log_file, d->filling);
   grid->addWidget(label(body, QStringLiteral("日志文件")), row, 0);
   grid->addWidget(d->log_file, row++, 1, 1, 5);
-  d->notify_url = wideBox(body, QStringLiteral("notify_url"),
-                          QStringLiteral("http(s) 地址，可用 {{{domain}}} {{{event}}} {{{reply}}} {{{time}}}"),
-                          state.notify_url, d->filling);
+  d->notify_url =
+      wideBox(body, QStringLiteral("notify_url"),
+              QStringLiteral("http(s) 地址，可用 {{{domain}}} {{{event}}} {{{reply}}} {{{time}}}"),
+              state.notify_url, d->filling);
   grid->addWidget(label(body, QStringLiteral("通知地址")), row, 0);
   grid->addWidget(d->notify_url, row++, 1, 1, 5);
-  d->notify_body = wideBox(body, QStringLiteral("notify_body"),
-                           QStringLiteral("留空用 GET 发送；填写则用 POST 发送此内容（以 { 开头为 JSON）"),
-                           state.notify_body, d->filling);
+  d->notify_body =
+      wideBox(body, QStringLiteral("notify_body"),
+              QStringLiteral("留空用 GET 发送；填写则用 POST 发送此内容（以 { 开头为 JSON）"),
+              state.notify_body, d->filling);
   grid->addWidget(label(body, QStringLiteral("通知内容")), row, 0);
   grid->addWidget(d->notify_body, row++, 1, 1, 5);
   auto* rule = new QFrame(body);
@@ -270,12 +278,14 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   rule->setFrameShadow(QFrame::Sunken);
   grid->addWidget(rule, row++, 0, 1, 6);
   auto optionBox = [&](const char* name, QString SettingsDialogState::*member, int width) {
-    QLineEdit* edit = intervalBox(body, QString::fromLatin1(name), state.*member, d->filling, width);
+    QLineEdit* edit =
+        intervalBox(body, QString::fromLatin1(name), state.*member, d->filling, width);
     d->optionBoxes.append({edit, member});
     return edit;
   };
   grid->addWidget(label(body, QStringLiteral("预热连接数")), row, 0);
-  grid->addWidget(optionBox("warm_connections", &SettingsDialogState::warm_connections, 70), row, 1);
+  grid->addWidget(optionBox("warm_connections", &SettingsDialogState::warm_connections, 70), row,
+                  1);
   grid->addWidget(label(body, QStringLiteral("个")), row, 2);
   grid->addWidget(label(body, QStringLiteral("预热间隔")), row, 3, Qt::AlignRight);
   grid->addWidget(optionBox("warm_interval", &SettingsDialogState::warm_interval, 70), row, 4);
@@ -289,9 +299,9 @@ SettingsDialog::SettingsDialog(SettingsDialogState& state, Settings& settings, Q
   grid->addWidget(label(body, QStringLiteral("定时提前")), row, 3, Qt::AlignRight);
   grid->addWidget(optionBox("timed_lead_ms", &SettingsDialogState::timed_lead_ms, 70), row, 4);
   grid->addWidget(label(body, QStringLiteral("毫秒")), row++, 5);
-  auto* optionHelp = label(body, QStringLiteral(
-      "预热地址留空：向接口地址的“/”发送 HEAD 请求；预热连接数为0：不预热；"
-      "时间服务器（主机[:端口]）留空：使用本机时钟"));
+  auto* optionHelp = label(
+      body, QStringLiteral("预热地址留空：向接口地址的“/”发送 HEAD 请求；预热连接数为0：不预热；"
+                           "时间服务器（主机[:端口]）留空：使用本机时钟"));
   optionHelp->setStyleSheet(QStringLiteral("color: #505050;"));
   grid->addWidget(optionHelp, row++, 0, 1, 6);
   grid->setColumnStretch(5, 1);

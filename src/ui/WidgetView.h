@@ -57,7 +57,7 @@ class WidgetView : public TaskView {
 
  private:
   struct Pending {
-    QString append;   // text for a log box, CR LF as the logic writes it
+    QString append;  // text for a log box, CR LF as the logic writes it
     bool scroll = false;
     bool hasLabel = false;
     QString label;

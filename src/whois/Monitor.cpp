@@ -96,7 +96,8 @@ void Timer6_Timer(WatchContext& w) {
   if (w.int_start() != 1) return;
   const qint64 left =
       w.settings.whois_time - platform::secondsFrom(w.last_send_start, platform::now());
-  w.view.setText(Ctl::Label1, texts::kStatusWhoisPause + QString::number(left) + QStringLiteral(" 秒"));
+  w.view.setText(Ctl::Label1,
+                 texts::kStatusWhoisPause + QString::number(left) + QStringLiteral(" 秒"));
 }
 
 // --- the watch ---------------------------------------------------------------
@@ -158,10 +159,12 @@ void WhoisMonitor::buildWatch() {
         seen.insert(match);
         const QString line = QString::number(match + 1);
         if (!pace.valid)
-          emit w.events.notice(QStringLiteral("Whois服务器第%1行的查询频率有误，该行改为逐个查询").arg(line));
+          emit w.events.notice(
+              QStringLiteral("Whois服务器第%1行的查询频率有误，该行改为逐个查询").arg(line));
         if (!rdap && !whois::deletedMarkUsable(s->deleted_mark))
           emit w.events.notice(
-              QStringLiteral("Whois服务器第%1行的已删除特征为空，该行的域名不会判定为已删除").arg(line));
+              QStringLiteral("Whois服务器第%1行的已删除特征为空，该行的域名不会判定为已删除")
+                  .arg(line));
       }
       int laneIndex;
       if (pace.isParallel()) {
@@ -437,14 +440,17 @@ void WhoisMonitor::stop() {
     lane->next.stop();
     lane->inFlight = 0;
     switch (lane->phase) {
-      case Lane::Phase::Pause: lane->pause.start(0); break;
+      case Lane::Phase::Pause:
+        lane->pause.start(0);
+        break;
       case Lane::Phase::Cycle:
         if (!lane->oneAtATime)
           lane->phase = Lane::Phase::Done;
         else if (!lane->sending)
           step(*lane);
         break;
-      case Lane::Phase::Done: break;
+      case Lane::Phase::Done:
+        break;
     }
   }
   showParallelStatus();
@@ -463,7 +469,8 @@ WhoisQuery* WhoisMonitor::takeQuery() {
     q = queries_.back().get();
     connect(q, &WhoisQuery::connected, this, [this, q] { onConnected(q); });
     connect(q, &WhoisQuery::connectFailed, this, [this, q] { onConnectFailed(q); });
-    connect(q, &WhoisQuery::replyData, this, [this, q](bool complete) { onReplyData(q, complete); });
+    connect(q, &WhoisQuery::replyData, this,
+            [this, q](bool complete) { onReplyData(q, complete); });
     connect(q, &WhoisQuery::replyTimedOut, this, [this, q] { onReplyTimedOut(q); });
     connect(q, &WhoisQuery::rdapAnswered, this, [this, q] { onRdapAnswered(q); });
   }
@@ -561,9 +568,15 @@ void WhoisMonitor::onReplyData(WhoisQuery* q, bool complete) {
     return;
   }
   switch (r.expiry) {
-    case whois::Expiry::Registered: conclude(q, Verdict::Registered, r.expiryDate); return;
-    case whois::Expiry::NotDeleted: conclude(q, Verdict::NotDeleted, r.expiryDate); return;
-    case whois::Expiry::Unclear: conclude(q, Verdict::Unclear); return;
+    case whois::Expiry::Registered:
+      conclude(q, Verdict::Registered, r.expiryDate);
+      return;
+    case whois::Expiry::NotDeleted:
+      conclude(q, Verdict::NotDeleted, r.expiryDate);
+      return;
+    case whois::Expiry::Unclear:
+      conclude(q, Verdict::Unclear);
+      return;
     case whois::Expiry::CutFailed:
     case whois::Expiry::None:
       // No verdict yet. A line whose date could not be cut out does not count
@@ -599,12 +612,24 @@ void WhoisMonitor::onRdapAnswered(WhoisQuery* q) {
       whois::readRdap(a.status(), a.responseBody(), a.truncated(), a.retryAfter(),
                       platform::now().date(), QDateTime::currentDateTimeUtc());
   switch (r.verdict) {
-    case whois::RdapVerdict::Deleted: registerDeleted(q); return;
-    case whois::RdapVerdict::Registered: conclude(q, Verdict::Registered, r.expiry); return;
-    case whois::RdapVerdict::NotDeleted: conclude(q, Verdict::NotDeleted, r.expiry); return;
-    case whois::RdapVerdict::Unclear: conclude(q, Verdict::Unclear, r.expiry); return;
-    case whois::RdapVerdict::Limited: conclude(q, Verdict::Limited, QDate(), r.retryAfterMs); return;
-    case whois::RdapVerdict::NoAnswer: conclude(q, Verdict::ConnectTimeout); return;
+    case whois::RdapVerdict::Deleted:
+      registerDeleted(q);
+      return;
+    case whois::RdapVerdict::Registered:
+      conclude(q, Verdict::Registered, r.expiry);
+      return;
+    case whois::RdapVerdict::NotDeleted:
+      conclude(q, Verdict::NotDeleted, r.expiry);
+      return;
+    case whois::RdapVerdict::Unclear:
+      conclude(q, Verdict::Unclear, r.expiry);
+      return;
+    case whois::RdapVerdict::Limited:
+      conclude(q, Verdict::Limited, QDate(), r.retryAfterMs);
+      return;
+    case whois::RdapVerdict::NoAnswer:
+      conclude(q, Verdict::ConnectTimeout);
+      return;
   }
 }
 
@@ -722,10 +747,15 @@ void WhoisMonitor::applyExpiry(int i, const whois::Reading& r) {
       row.state = 0;
       show(i, whois::WatchState::GivenUp);
       break;
-    case whois::Expiry::NotDeleted: logResult(i, whois::kNotDeleted); break;
-    case whois::Expiry::Unclear: logResult(i, whois::kUnclear); break;
+    case whois::Expiry::NotDeleted:
+      logResult(i, whois::kNotDeleted);
+      break;
+    case whois::Expiry::Unclear:
+      logResult(i, whois::kUnclear);
+      break;
     case whois::Expiry::CutFailed:
-    case whois::Expiry::None: break;
+    case whois::Expiry::None:
+      break;
   }
 }
 

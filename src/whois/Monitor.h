@@ -41,10 +41,10 @@ QString logTime(const QDateTime& t);
 
 // Where a watched domain stands, as the watch table shows it.
 enum class WatchState {
-  NoServer,      // no usable server row: never queried
-  Watching,      // not answered yet
-  Registering,   // reported deleted, registration sent
-  GivenUp,       // registered far ahead: given up
+  NoServer,     // no usable server row: never queried
+  Watching,     // not answered yet
+  Registering,  // reported deleted, registration sent
+  GivenUp,      // registered far ahead: given up
   NotDeleted,
   Unclear,
   Limited,
@@ -165,7 +165,7 @@ class WhoisMonitor : public QObject {
   // Rated lanes only: what the status line shows of them (Timer6 counts
   // their pause down).
   enum class Shown { Nothing, Querying, Pause } shown_ = Shown::Nothing;
-  int sendDepth_ = 0;        // triggered sends running, nested in each other
+  int sendDepth_ = 0;  // triggered sends running, nested in each other
 };
 
 // The task window's monitor, created on first use.

@@ -71,10 +71,12 @@ RdapReading readRdap(int status, const QByteArray& body, bool truncated,
   const QJsonObject domain = doc.object();
   for (const QJsonValue& v : domain.value(QLatin1String("events")).toArray()) {
     const QJsonObject event = v.toObject();
-    if (event.value(QLatin1String("eventAction")).toString().compare(
-            QLatin1String("expiration"), Qt::CaseInsensitive) != 0)
+    if (event.value(QLatin1String("eventAction"))
+            .toString()
+            .compare(QLatin1String("expiration"), Qt::CaseInsensitive) != 0)
       continue;
-    if (const std::optional<QDate> d = parseExpiryDate(event.value(QLatin1String("eventDate")).toString()))
+    if (const std::optional<QDate> d =
+            parseExpiryDate(event.value(QLatin1String("eventDate")).toString()))
       r.expiry = *d;
     break;
   }

@@ -21,7 +21,7 @@ enum class RdapVerdict {
 
 struct RdapReading {
   RdapVerdict verdict = RdapVerdict::Unclear;
-  QDate expiry;            // when an expiration event was read
+  QDate expiry;              // when an expiration event was read
   qint64 retryAfterMs = -1;  // Retry-After of a limited answer; -1 without one
 };
 

@@ -8,9 +8,9 @@ namespace whois {
 namespace {
 
 // A time of day with an optional zone after a date; read and ignored.
-const QString kTimePart = QStringLiteral(
-    R"((?:(?:T|\s+)\d{1,2}:\d{2}(?::\d{2}(?:[.,]\d+)?)?(?:\s*[AP]M)?)"
-    R"((?:\s*\(?(?:Z|UTC|GMT|[A-Z]{2,5})?(?:[+-]\d{1,2}(?::?\d{2})?)?\)?)?)?)");
+const QString kTimePart =
+    QStringLiteral(R"((?:(?:T|\s+)\d{1,2}:\d{2}(?::\d{2}(?:[.,]\d+)?)?(?:\s*[AP]M)?)"
+                   R"((?:\s*\(?(?:Z|UTC|GMT|[A-Z]{2,5})?(?:[+-]\d{1,2}(?::?\d{2})?)?\)?)?)?)");
 
 const QString kMonths = QStringLiteral(
     "(jan(?:uary)?|feb(?:ruary)?|mar(?:ch)?|apr(?:il)?|may|june?|july?|aug(?:ust)?|"
@@ -75,8 +75,8 @@ bool deletedMarkUsable(const QString& deleted_mark) {
 
 const QStringList& limitedTexts() {
   static const QStringList texts = {
-      QStringLiteral("limit exceeded"), QStringLiteral("rate limit"), QStringLiteral("query rate"),
-      QStringLiteral("too many"),       QStringLiteral("slow down"),  QStringLiteral("try again"),
+      QStringLiteral("limit exceeded"), QStringLiteral("rate limit"),  QStringLiteral("query rate"),
+      QStringLiteral("too many"),       QStringLiteral("slow down"),   QStringLiteral("try again"),
       QStringLiteral("excessive"),      QStringLiteral("blacklisted"), QStringLiteral("quota"),
       QStringLiteral("频率"),           QStringLiteral("频繁")};
   return texts;
@@ -183,8 +183,7 @@ Reading ReplyReader::readExpiryLine(const QDate& today) const {
   return r;
 }
 
-Reading readReply(const QString& reply, bool complete, const Markers& markers,
-                  const QDate& today) {
+Reading readReply(const QString& reply, bool complete, const Markers& markers, const QDate& today) {
   ReplyReader reader(markers);
   reader.appendText(reply);
   return reader.read(complete, today);

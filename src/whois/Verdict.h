@@ -86,15 +86,14 @@ class ReplyReader {
   charsets::Gb18030Decoder decoder_;
   bool finished_ = false;
   QString text_;
-  qsizetype scanned_ = 0;    // text_ up to here has been searched
+  qsizetype scanned_ = 0;  // text_ up to here has been searched
   bool deleted_ = false;
   bool limitedSeen_ = false;
-  qsizetype headAt_ = -1;    // first occurrence of the expiry head
-  qsizetype lineEnd_ = -1;   // the LF that ends its line
+  qsizetype headAt_ = -1;   // first occurrence of the expiry head
+  qsizetype lineEnd_ = -1;  // the LF that ends its line
 };
 
 // Reads everything received for one query at once.
-Reading readReply(const QString& reply, bool complete, const Markers& markers,
-                  const QDate& today);
+Reading readReply(const QString& reply, bool complete, const Markers& markers, const QDate& today);
 
 }  // namespace whois

@@ -68,9 +68,9 @@ void WatchTableModel::onCaught(const CatchReport& report) {
   Registration& r = registrations_[*it];
   r.onWireUs =
       report.onWireMs >= 0 ? report.deletedAtUs + static_cast<qint64>(report.onWireMs * 1000) : -1;
-  r.reply = report.httpStatus > 0 ? replyStart(report.reply)
-                                  : replyStart(report.reply.isEmpty() ? QStringLiteral("无返回")
-                                                                      : report.reply);
+  r.reply = report.httpStatus > 0
+                ? replyStart(report.reply)
+                : replyStart(report.reply.isEmpty() ? QStringLiteral("无返回") : report.reply);
   caughtRows_.insert(*it);
 }
 
@@ -85,14 +85,22 @@ int WatchTableModel::columnCount(const QModelIndex& parent) const {
 QString WatchTableModel::stateText(whois::WatchState state) {
   using S = whois::WatchState;
   switch (state) {
-    case S::NoServer: return QStringLiteral("无对应Whois服务器");
-    case S::Watching: return QStringLiteral("监视中");
-    case S::Registering: return QStringLiteral("已删除，开始抢注");
-    case S::GivenUp: return QStringLiteral("已被注册，放弃注册");
-    case S::NotDeleted: return QStringLiteral("还未删除");
-    case S::Unclear: return QStringLiteral("状态不明");
-    case S::Limited: return QStringLiteral("查询受限");
-    case S::NoConnection: return QStringLiteral("连接超时");
+    case S::NoServer:
+      return QStringLiteral("无对应Whois服务器");
+    case S::Watching:
+      return QStringLiteral("监视中");
+    case S::Registering:
+      return QStringLiteral("已删除，开始抢注");
+    case S::GivenUp:
+      return QStringLiteral("已被注册，放弃注册");
+    case S::NotDeleted:
+      return QStringLiteral("还未删除");
+    case S::Unclear:
+      return QStringLiteral("状态不明");
+    case S::Limited:
+      return QStringLiteral("查询受限");
+    case S::NoConnection:
+      return QStringLiteral("连接超时");
   }
   return {};
 }
@@ -111,7 +119,8 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const {
   }
   if (!display && !sort) return {};
   switch (index.column()) {
-    case Domain: return monitor_.domains().value(index.row());
+    case Domain:
+      return monitor_.domains().value(index.row());
     case Server:
       if (row.serverRow < 0) return QString();
       return row.rdap ? row.server : row.server + u':' + row.port.trimmed();
@@ -125,7 +134,8 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const {
     case Expiry:
       if (sort) return row.expiry;
       return row.expiry.isValid() ? row.expiry.toString(Qt::ISODate) : QString();
-    case Queries: return row.queries;
+    case Queries:
+      return row.queries;
     case ReplyMs:
       if (sort) return row.lastReplyMs;
       return row.lastReplyMs < 0 ? QString() : QString::number(row.lastReplyMs, 'f', 1);
@@ -133,15 +143,17 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const {
       if (sort) return reg.onWireUs;
       return reg.onWireUs < 0 ? QString()
                               : localTime(reg.onWireUs / 1000, QStringLiteral("HH:mm:ss.zzz"));
-    case RegistrarReply: return reg.reply;
-    default: return {};
+    case RegistrarReply:
+      return reg.reply;
+    default:
+      return {};
   }
 }
 
 QVariant WatchTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
-  static const char16_t* const titles[ColumnCount] = {
-      u"域名",      u"Whois服务器", u"状态",     u"最后查询",  u"到期日期",
-      u"查询次数",  u"响应(毫秒)",  u"抢注发出", u"注册商返回"};
+  static const char16_t* const titles[ColumnCount] = {u"域名",       u"Whois服务器", u"状态",
+                                                      u"最后查询",   u"到期日期",    u"查询次数",
+                                                      u"响应(毫秒)", u"抢注发出",    u"注册商返回"};
   return section >= 0 && section < ColumnCount ? QString::fromUtf16(titles[section]) : QVariant();
 }

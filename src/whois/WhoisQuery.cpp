@@ -44,7 +44,8 @@ void WhoisQuery::do_connect(const QString& host, quint16 port, qint64 limitMs) {
   winsock.connectToHost(host, port);
 }
 
-void WhoisQuery::do_whois(const QString& domainName, const whois::Markers& markers, qint64 limitMs) {
+void WhoisQuery::do_whois(const QString& domainName, const whois::Markers& markers,
+                          qint64 limitMs) {
   phase_ = Phase::Querying;
   reply_done = false;
   reply_arrived = false;
@@ -101,7 +102,8 @@ void WhoisQuery::onTimeLimit() {
     case Phase::Rdap:
       emit replyTimedOut();
       break;
-    case Phase::Idle: break;
+    case Phase::Idle:
+      break;
   }
 }
 

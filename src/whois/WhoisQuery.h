@@ -22,7 +22,7 @@ class WhoisQuery : public QObject {
   ~WhoisQuery() override;
 
   // What the monitor keeps per query.
-  int domain = -1;       // index in whois_watch
+  int domain = -1;  // index in whois_watch
   int lane = -1;
   bool waitedOn = false;  // the one-at-a-time watch waits for this query
   bool held = false;      // its reply is being handled further down the stack

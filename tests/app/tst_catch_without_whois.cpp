@@ -119,7 +119,8 @@ class TestCatchWithoutWhois : public QObject {
     QVERIFY2(sent.size() >= 4 && sent.size() <= 6, qPrintable(sent.join(u',')));
     QCOMPARE(sent.mid(0, 4), (QStringList{"a.com", "b.com", "c.com", "a.com"}));
     const QStringList remaining = f.view.history[Ctl::Label4];
-    QVERIFY2(remaining.contains(QStringLiteral("任务剩余时间：4秒")), qPrintable(remaining.join(u'|')));
+    QVERIFY2(remaining.contains(QStringLiteral("任务剩余时间：4秒")),
+             qPrintable(remaining.join(u'|')));
     QVERIFY(remaining.contains(QStringLiteral("任务剩余时间：1秒")));
     QCOMPARE(remaining.last(), QStringLiteral("任务剩余时间："));
     QVERIFY(f.view.history[Ctl::Label1].contains(QStringLiteral("状态：间隔时间中......")));

@@ -1,10 +1,10 @@
 // Normal registration end to end through the real task window: the user
 // types the task, clicks the buttons, and sees the request and the reply.
-#include <QtTest>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QtTest>
 
 #include "app/TaskWindow.h"
 #include "support/ScriptedPrompter.h"

@@ -23,8 +23,8 @@ bool onlyButtonEnabled(const TaskView& v, Ctl button) {
 }
 
 QStringList dateFields(const QDateTime& t) {
-  return {QString::number(t.date().year()), QString::number(t.date().month()),
-          QString::number(t.date().day()),  QString::number(t.time().hour()),
+  return {QString::number(t.date().year()),   QString::number(t.date().month()),
+          QString::number(t.date().day()),    QString::number(t.time().hour()),
           QString::number(t.time().minute()), QString::number(t.time().second())};
 }
 
@@ -221,10 +221,12 @@ class TestTaskWindow : public QObject {
     QTest::addColumn<QString>("requested");
     QTest::addColumn<QString>("installed");
     QTest::addColumn<bool>("starts");
-    QTest::newRow("no suffix: not cut to another name")
-        << "/tool/Tembrel" << "/tool/Tem" << false;
-    QTest::newRow("no suffix: started as named") << "/tool/Tembrel" << "/tool/Tembrel" << true;
-    QTest::newRow(".EXE dropped") << "/tool/Tembrel.EXE" << "/tool/Tembrel" << true;
+    QTest::newRow("no suffix: not cut to another name") << "/tool/Tembrel"
+                                                        << "/tool/Tem" << false;
+    QTest::newRow("no suffix: started as named") << "/tool/Tembrel"
+                                                 << "/tool/Tembrel" << true;
+    QTest::newRow(".EXE dropped") << "/tool/Tembrel.EXE"
+                                  << "/tool/Tembrel" << true;
   }
   void companionToolSuffix() {
     QFETCH(QString, requested);
@@ -253,8 +255,10 @@ class TestTaskWindow : public QObject {
     QTest::newRow("90 s") << qint64(90) << QStringLiteral("剩余时间：0天 0时 1分 30秒");
     QTest::newRow("1 h 5 min 30 s") << qint64(3930) << QStringLiteral("剩余时间：0天 1时 5分 30秒");
     QTest::newRow("due") << qint64(0) << QStringLiteral("剩余时间：0天 0时 0分 0秒");
-    QTest::newRow("days") << qint64(2 * 86400 + 3661) << QStringLiteral("剩余时间：2天 1时 1分 1秒");
-    QTest::newRow("one second late") << qint64(-1) << QStringLiteral("剩余时间：-1天 -1时 -1分 -1秒");
+    QTest::newRow("days") << qint64(2 * 86400 + 3661)
+                          << QStringLiteral("剩余时间：2天 1时 1分 1秒");
+    QTest::newRow("one second late")
+        << qint64(-1) << QStringLiteral("剩余时间：-1天 -1时 -1分 -1秒");
   }
   void countdownText() {
     QFETCH(qint64, seconds);
@@ -272,16 +276,19 @@ class TestTaskWindow : public QObject {
     QTest::newRow("hour 24") << QStringList{"2031", "1", "1", "24", "0", "0"}
                              << QStringLiteral("日期时间有误，请检查！");
     const QString badDate = QStringLiteral("日期时间有误，请检查！");
-    QTest::newRow("hour beyond 32 bits") << QStringList{"2031", "1", "1", "99999999999", "0", "0"} << badDate;
+    QTest::newRow("hour beyond 32 bits")
+        << QStringList{"2031", "1", "1", "99999999999", "0", "0"} << badDate;
     QTest::newRow("minute wrapping to 0 in 32 bits")
         << QStringList{"2031", "1", "1", "0", "4294967296", "0"} << badDate;
     QTest::newRow("second 60") << QStringList{"2031", "1", "1", "0", "0", "60"} << badDate;
     QTest::newRow("year 0") << QStringList{"000", "1", "1", "0", "0", "0"} << badDate;
     QTest::newRow("signed field") << QStringList{"2031", "+1", "1", "0", "0", "0"} << badDate;
-    QTest::newRow("full-width digits") << QStringList{QStringLiteral("２０３１"), "1", "1", "0", "0", "0"}
-                                       << badDate;
-    QTest::newRow("same second as now") << dateFields(now) << QStringLiteral("定时时间必须大于当前时间！");
-    QTest::newRow("past") << dateFields(now.addDays(-1)) << QStringLiteral("定时时间必须大于当前时间！");
+    QTest::newRow("full-width digits")
+        << QStringList{QStringLiteral("２０３１"), "1", "1", "0", "0", "0"} << badDate;
+    QTest::newRow("same second as now")
+        << dateFields(now) << QStringLiteral("定时时间必须大于当前时间！");
+    QTest::newRow("past") << dateFields(now.addDays(-1))
+                          << QStringLiteral("定时时间必须大于当前时间！");
   }
   void timedStartRefusals() {
     QFETCH(QStringList, fields);
@@ -302,25 +309,44 @@ class TestTaskWindow : public QObject {
   void parseLocalDateTime_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("read");  // yyyy-MM-dd HH:mm:ss; empty: not a date and time
-    QTest::newRow("leading zeros") << "2031-01-02 03:04:05" << "2031-01-02 03:04:05";
-    QTest::newRow("no leading zeros") << "2031-1-2 3:4:5" << "2031-01-02 03:04:05";
-    QTest::newRow("many leading zeros") << "0002031-0001-02 00000000003:4:5" << "2031-01-02 03:04:05";
-    QTest::newRow("blanks around the separators") << " 2031 - 1 - 2   3 : 4 : 5 " << "2031-01-02 03:04:05";
-    QTest::newRow("tab between date and time") << "2031-1-2\t3:4:5" << "2031-01-02 03:04:05";
-    QTest::newRow("two-digit year, 20xx") << "29-1-2 3:4:5" << "2029-01-02 03:04:05";
-    QTest::newRow("two-digit year, 19xx") << "30-1-2 3:4:5" << "1930-01-02 03:04:05";
-    QTest::newRow("leap day") << "2032-2-29 0:0:0" << "2032-02-29 00:00:00";
-    QTest::newRow("last second of a day") << "2031-12-31 23:59:59" << "2031-12-31 23:59:59";
-    QTest::newRow("no leap day") << "2031-2-29 0:0:0" << "";
-    QTest::newRow("month 13") << "2031-13-1 0:0:0" << "";
-    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00" << "";
-    QTest::newRow("second beyond 64 bits") << "2026-12-25 0:0:99999999999999999999999" << "";
-    QTest::newRow("minute 60") << "2031-1-2 3:60:5" << "";
-    QTest::newRow("no blank between date and time") << "2031-1-2T3:4:5" << "";
-    QTest::newRow("slashes") << "2031/1/2 3:4:5" << "";
-    QTest::newRow("no seconds") << "2031-1-2 3:4" << "";
-    QTest::newRow("empty fields") << "-- ::" << "";
-    QTest::newRow("negative year") << "-2031-1-2 3:4:5" << "";
+    QTest::newRow("leading zeros") << "2031-01-02 03:04:05"
+                                   << "2031-01-02 03:04:05";
+    QTest::newRow("no leading zeros") << "2031-1-2 3:4:5"
+                                      << "2031-01-02 03:04:05";
+    QTest::newRow("many leading zeros") << "0002031-0001-02 00000000003:4:5"
+                                        << "2031-01-02 03:04:05";
+    QTest::newRow("blanks around the separators") << " 2031 - 1 - 2   3 : 4 : 5 "
+                                                  << "2031-01-02 03:04:05";
+    QTest::newRow("tab between date and time") << "2031-1-2\t3:4:5"
+                                               << "2031-01-02 03:04:05";
+    QTest::newRow("two-digit year, 20xx") << "29-1-2 3:4:5"
+                                          << "2029-01-02 03:04:05";
+    QTest::newRow("two-digit year, 19xx") << "30-1-2 3:4:5"
+                                          << "1930-01-02 03:04:05";
+    QTest::newRow("leap day") << "2032-2-29 0:0:0"
+                              << "2032-02-29 00:00:00";
+    QTest::newRow("last second of a day") << "2031-12-31 23:59:59"
+                                          << "2031-12-31 23:59:59";
+    QTest::newRow("no leap day") << "2031-2-29 0:0:0"
+                                 << "";
+    QTest::newRow("month 13") << "2031-13-1 0:0:0"
+                              << "";
+    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00"
+                                         << "";
+    QTest::newRow("second beyond 64 bits") << "2026-12-25 0:0:99999999999999999999999"
+                                           << "";
+    QTest::newRow("minute 60") << "2031-1-2 3:60:5"
+                               << "";
+    QTest::newRow("no blank between date and time") << "2031-1-2T3:4:5"
+                                                    << "";
+    QTest::newRow("slashes") << "2031/1/2 3:4:5"
+                             << "";
+    QTest::newRow("no seconds") << "2031-1-2 3:4"
+                                << "";
+    QTest::newRow("empty fields") << "-- ::"
+                                  << "";
+    QTest::newRow("negative year") << "-2031-1-2 3:4:5"
+                                   << "";
   }
   void parseLocalDateTime() {
     QFETCH(QString, text);

@@ -54,10 +54,12 @@ struct TimedFixture : TaskFixture {
   // Arms for a whole second of the wall clock (seconds since the epoch).
   void arm(qint64 second) {
     const QDateTime at = QDateTime::fromSecsSinceEpoch(second);
-    const QString fields[] = {QString::number(at.date().year()), QString::number(at.date().month()),
-                              QString::number(at.date().day()), QString::number(at.time().hour()),
-                              QString::number(at.time().minute()), QString::number(at.time().second())};
-    const Ctl boxes[] = {Ctl::year1, Ctl::month1, Ctl::day1, Ctl::hour1, Ctl::minute1, Ctl::second1};
+    const QString fields[] = {
+        QString::number(at.date().year()),   QString::number(at.date().month()),
+        QString::number(at.date().day()),    QString::number(at.time().hour()),
+        QString::number(at.time().minute()), QString::number(at.time().second())};
+    const Ctl boxes[] = {Ctl::year1, Ctl::month1,  Ctl::day1,
+                         Ctl::hour1, Ctl::minute1, Ctl::second1};
     for (int i = 0; i < 6; ++i) view.setText(boxes[i], fields[i]);
     w.time_start_Click();
   }
@@ -115,11 +117,13 @@ class TestTimedStart : public QObject {
     StubWhoisServer whoisServer(StubWhoisServer::Threading::OwnThread);
     if (whois) {
       QVERIFY(whoisServer.listen());
-      whoisServer.setScript(QStringLiteral("a.com"), StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
+      whoisServer.setScript(QStringLiteral("a.com"),
+                            StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
       f.settings.check_whois = true;
       f.settings.whois_after_reg = false;
       f.settings.whois_servers = {serverRowFromLine(
-          QStringLiteral(".com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||").arg(whoisServer.port()),
+          QStringLiteral(".com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||")
+              .arg(whoisServer.port()),
           nullptr)};
     }
     const double shiftMs = (hasServer ? serverAheadMs : 0) + leadMs;

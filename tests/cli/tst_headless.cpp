@@ -1,8 +1,8 @@
-#include <QtTest>
-#include <csignal>
 #include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
+#include <QtTest>
+#include <csignal>
 
 #include "platform/Clock.h"
 #include "platform/Sntp.h"
@@ -18,14 +18,23 @@ struct Run {
 
 // A task file as the save button writes it: POST to url, one domain line
 // per entry of domains.
-QByteArray taskFile(const QString& url, const QStringList& domains, const QStringList& config = {}) {
+QByteArray taskFile(const QString& url, const QStringList& domains,
+                    const QStringList& config = {}) {
   QStringList lines{"[config_begin]", "domain_var===domain", "use_utf8===0", "use_utf8_return===0",
                     "api===" + url};
   lines << config;
-  lines << "[config_end]" << "" << "[common_begin]" << "user===bob" << "[common_end]" << ""
+  lines << "[config_end]"
+        << ""
+        << "[common_begin]"
+        << "user===bob"
+        << "[common_end]"
+        << ""
         << "[dyn1_begin]";
   for (const QString& d : domains) lines << "domain===" + d;
-  lines << "[dyn1_end]" << "" << "[dyn2_begin]" << "[dyn2_end]";
+  lines << "[dyn1_end]"
+        << ""
+        << "[dyn2_begin]"
+        << "[dyn2_end]";
   return lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
 }
 
@@ -39,9 +48,10 @@ class Headless {
   void writeTask(const QByteArray& content) { write(QStringLiteral("task.txt"), content); }
   // WHOIS checking against a stub for .com, each domain caught once.
   void useWhois(quint16 port, const QByteArray& more = {}) {
-    writeSettings("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
-                  "whois_server_1=.com|||127.0.0.1|||" + QByteArray::number(port) +
-                  "|||No match for|||Expiration Date: |||\r\n" + more);
+    writeSettings(
+        "[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
+        "whois_server_1=.com|||127.0.0.1|||" +
+        QByteArray::number(port) + "|||No match for|||Expiration Date: |||\r\n" + more);
   }
   void writeSettings(const QByteArray& content) { write(QStringLiteral("zembrin.ini"), content); }
   QString path(const QString& name) const { return dir.filePath(name); }
@@ -93,10 +103,10 @@ class TestHeadless : public QObject {
     QTest::newRow("version") << QStringList{"--version"} << 0 << "zembrin 1.0.0";
     QTest::newRow("unknown command") << QStringList{"fly", "x"} << 64 << "unknown command";
     QTest::newRow("no task file") << QStringList{"register"} << 64 << "missing TASKFILE";
-    QTest::newRow("--at with register") << QStringList{"register", "x", "--at", "2030-1-1 0:0:0"} << 64
-                                        << "--at is for catch only";
-    QTest::newRow("task file missing") << QStringList{"register", "/nonexistent/task.txt"} << 2
-                                       << "指定文件不存在！";
+    QTest::newRow("--at with register")
+        << QStringList{"register", "x", "--at", "2030-1-1 0:0:0"} << 64 << "--at is for catch only";
+    QTest::newRow("task file missing")
+        << QStringList{"register", "/nonexistent/task.txt"} << 2 << "指定文件不存在！";
   }
   void usageAndStatuses() {
     QFETCH(QStringList, args);
@@ -115,7 +125,8 @@ class TestHeadless : public QObject {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("summary");
     QTest::newRow("2xx") << 201 << 0 << "[summary] sent=1 replies=1 http_errors=0 failures=0";
-    QTest::newRow("3xx not followed") << 302 << 3 << "[summary] sent=1 replies=1 http_errors=0 failures=0";
+    QTest::newRow("3xx not followed")
+        << 302 << 3 << "[summary] sent=1 replies=1 http_errors=0 failures=0";
     QTest::newRow("500 page") << 500 << 3 << "[summary] sent=1 replies=1 http_errors=1 failures=0";
     QTest::newRow("refused") << 0 << 4 << "[summary] sent=0 replies=0 http_errors=0 failures=1";
   }
@@ -135,7 +146,8 @@ class TestHeadless : public QObject {
     const Run r = h.run(h.withTask("register"));
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(r.err.contains(summary), qPrintable(r.err));
-    QVERIFY(r.out.contains(status ? QStringLiteral("[returned] page") : QStringLiteral("[returned] 连接失败！")));
+    QVERIFY(r.out.contains(status ? QStringLiteral("[returned] page")
+                                  : QStringLiteral("[returned] 连接失败！")));
   }
 
   // A registrar behind a private CA: trusted through SSL_CERT_FILE alone;
@@ -159,7 +171,8 @@ class TestHeadless : public QObject {
     const Run r = h.run(h.withTask("register"));
     QCOMPARE(r.exitCode, trust ? 0 : 4);
     QCOMPARE(h.registrar.requestCount(), trust ? 1 : 0);
-    QVERIFY2(r.out.contains(trust ? QStringLiteral("[returned] OK") : QStringLiteral("[returned] 连接失败！")),
+    QVERIFY2(r.out.contains(trust ? QStringLiteral("[returned] OK")
+                                  : QStringLiteral("[returned] 连接失败！")),
              qPrintable(r.out));
   }
 
@@ -185,7 +198,8 @@ class TestHeadless : public QObject {
     h.writeTask(task);
     const Run r = h.run(h.withTask("register"));
     QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains(QStringLiteral("[message] 没有在固定、动态内容中找到域名变量 nowhere ，请检查！")),
+    QVERIFY2(r.err.contains(
+                 QStringLiteral("[message] 没有在固定、动态内容中找到域名变量 nowhere ，请检查！")),
              qPrintable(r.err));
     QCOMPARE(h.registrar.requestCount(), 0);
   }
@@ -227,10 +241,12 @@ class TestHeadless : public QObject {
     QVERIFY(whois.listen());
     whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
     whois.setScript("b.com", StubWhoisServer::reply("Expiration Date: 2099-01-01T00:00:00Z\r\n"));
-    h.writeSettings(QStringLiteral("[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
-                                   "whois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
-                        .arg(whois.port())
-                        .toUtf8());
+    h.writeSettings(
+        QStringLiteral(
+            "[option]\r\ncheck_whois=1\r\nwhois_after_reg=0\r\nwarm_connections=0\r\nwhois_no=1\r\n"
+            "whois_server_1=.com|||127.0.0.1|||%1|||No match for|||Expiration Date: |||\r\n")
+            .arg(whois.port())
+            .toUtf8());
     h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com", "b.com"}, {"send_type===1"}));
     const Run r = h.run(h.withTask("catch"));
     QCOMPARE(r.exitCode, 0);
@@ -248,13 +264,16 @@ class TestHeadless : public QObject {
   void repliesCannotForgeLines() {
     Headless h;
     StubHttpServer::Reply reply;
-    reply.body = "ok\r\n[sent] forged\rnext\tcell\n\x1b[2J\x07" "end\r\n";
+    reply.body =
+        "ok\r\n[sent] forged\rnext\tcell\n\x1b[2J\x07"
+        "end\r\n";
     h.registrar.setReply(reply);
     h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"send_type===1"}));
     const Run r = h.run(h.withTask("register"));
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, QStringLiteral("[sent] user=bob&domain=a.com\n[returned] ok\n[returned] [sent] forged\n"
-                                   "[returned] next\tcell\n[returned] \\x1b[2J\\x07end\n"));
+    QCOMPARE(r.out, QStringLiteral(
+                        "[sent] user=bob&domain=a.com\n[returned] ok\n[returned] [sent] forged\n"
+                        "[returned] next\tcell\n[returned] \\x1b[2J\\x07end\n"));
   }
 
   // --json: every line of stdout is one JSON object with a type and a time,
@@ -274,7 +293,8 @@ class TestHeadless : public QObject {
     const Run r = h.run(args);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.err, QString());
-    const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+08:00$"));
+    const QRegularExpression iso(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+08:00$"));
     QMultiHash<QString, QJsonObject> byType;
     for (const QString& line : r.out.split(u'\n', Qt::SkipEmptyParts)) {
       QJsonParseError error;
@@ -287,8 +307,9 @@ class TestHeadless : public QObject {
     types.sort();
     QCOMPARE(types, (QStringList{"catch", "message", "returned", "sent", "status", "summary"}));
     const QString registration = QStringLiteral("user=bob&domain=a.com");
-    QCOMPARE(std::count_if(byType.begin(), byType.end(),
-                           [&](const QJsonObject& o) { return o.value("text").toString() == registration; }),
+    QCOMPARE(std::count_if(
+                 byType.begin(), byType.end(),
+                 [&](const QJsonObject& o) { return o.value("text").toString() == registration; }),
              qsizetype(1));
     QCOMPARE(byType.values("catch").size(), 1);
     const QJsonObject c = byType.value("catch");
@@ -313,7 +334,8 @@ class TestHeadless : public QObject {
     QVERIFY(whois.listen());
     whois.setScript("a.com", StubWhoisServer::reply("No match for \"A.COM\".\r\n"));
     h.useWhois(whois.port(), "save_log=1\r\nnotify_url=" +
-                                 h.registrar.url("/hook?e={{{event}}}&d={{{domain}}}").toUtf8() + "\r\n");
+                                 h.registrar.url("/hook?e={{{event}}}&d={{{domain}}}").toUtf8() +
+                                 "\r\n");
     StubHttpServer::Reply reply;
     reply.body = QByteArray::fromHex("d7a2b2e1b3c9b9a6") + "\r\n<detail/>";  // 注册成功 in GBK
     h.registrar.setReply(reply);
@@ -322,20 +344,27 @@ class TestHeadless : public QObject {
     QCOMPARE(r.exitCode, 0);
 
     QStringList targets;
-    for (const StubHttpServer::Request& q : h.registrar.requests()) targets << QString::fromLatin1(q.target);
+    for (const StubHttpServer::Request& q : h.registrar.requests())
+      targets << QString::fromLatin1(q.target);
     QCOMPARE(targets, (QStringList{"/reg", "/hook?e=catch&d=a.com", "/hook?e=done&d="}));
-    const QRegularExpression catchLine(QStringLiteral(
-        "^\\[catch\\] a\\.com deleted \\d\\d:\\d\\d:\\d\\d\\.\\d{6} on-wire \\+\\d+\\.\\d\\d ms reply \\+\\d+\\.\\d ms \"注册成功\"$"));
+    const QRegularExpression catchLine(
+        QStringLiteral("^\\[catch\\] a\\.com deleted \\d\\d:\\d\\d:\\d\\d\\.\\d{6} on-wire "
+                       "\\+\\d+\\.\\d\\d ms reply \\+\\d+\\.\\d ms \"注册成功\"$"));
     const QStringList caught = r.out.split(u'\n').filter(QStringLiteral("[catch]"));
     QCOMPARE(caught.size(), 1);
     QVERIFY2(catchLine.match(caught[0]).hasMatch(), qPrintable(caught[0]));
     const QStringList summary = r.err.split(u'\n').filter(QStringLiteral("[summary]"));
     QCOMPARE(summary.size(), 1);
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\[summary\\] sent=1 replies=1 http_errors=0 failures=0 late=[01] catches=1$"))
-                 .match(summary[0]).hasMatch(),
-             qPrintable(summary[0]));
+    QVERIFY2(
+        QRegularExpression(
+            QStringLiteral(
+                "^\\[summary\\] sent=1 replies=1 http_errors=0 failures=0 late=[01] catches=1$"))
+            .match(summary[0])
+            .hasMatch(),
+        qPrintable(summary[0]));
 
-    QFile log(h.path(QStringLiteral("logs/zembrin-%1.log").arg(QDate::currentDate().toString("yyyyMMdd"))));
+    QFile log(h.path(
+        QStringLiteral("logs/zembrin-%1.log").arg(QDate::currentDate().toString("yyyyMMdd"))));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QStringList logged;
     for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
@@ -373,7 +402,8 @@ class TestHeadless : public QObject {
   // it is ended before any other output.
   void countdownOnATerminal() {
     Headless h;
-    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"}, {"time===1", "frequence===1", "send_type===1"}));
+    h.writeTask(taskFile(h.registrar.url("/reg"), {"a.com"},
+                         {"time===1", "frequence===1", "send_type===1"}));
     int master = -1, slave = -1;
     QCOMPARE(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
@@ -389,7 +419,8 @@ class TestHeadless : public QObject {
     };
     connect(&reader, &QSocketNotifier::activated, this, drain);
     QStringList args = h.withTask("catch");
-    args << "--at" << QDateTime::currentDateTime().addSecs(3).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    args << "--at"
+         << QDateTime::currentDateTime().addSecs(3).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     h.start(args);
     ::close(slave);
     QTRY_VERIFY_WITH_TIMEOUT(h.process.state() == QProcess::NotRunning, 20000);
@@ -398,9 +429,11 @@ class TestHeadless : public QObject {
     QCOMPARE(h.process.exitCode(), 0);
 
     const QString text = QString::fromUtf8(terminal);
-    const QRegularExpression count(QStringLiteral("^(\\x1b\\[K)?剩余时间：-?\\d+天 -?\\d+时 -?\\d+分 -?\\d+秒$"));
+    const QRegularExpression count(
+        QStringLiteral("^(\\x1b\\[K)?剩余时间：-?\\d+天 -?\\d+时 -?\\d+分 -?\\d+秒$"));
     int counts = 0;
-    for (const QString& piece : text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+    for (const QString& piece :
+         text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
       if (!piece.contains(QStringLiteral("剩余时间："))) continue;
       QVERIFY2(count.match(piece).hasMatch(), qPrintable(piece));
       ++counts;
@@ -412,10 +445,14 @@ class TestHeadless : public QObject {
   void timedCatchRefused_data() {
     QTest::addColumn<QString>("at");
     QTest::addColumn<QString>("message");
-    QTest::newRow("in the past") << "2001-01-01 00:00:00" << "定时时间必须大于当前时间！";
-    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00" << "日期时间有误，请检查！";
-    QTest::newRow("no such day") << "2031-02-30 00:00:00" << "日期时间有误，请检查！";
-    QTest::newRow("not a date") << "tomorrow" << "日期时间有误，请检查！";
+    QTest::newRow("in the past") << "2001-01-01 00:00:00"
+                                 << "定时时间必须大于当前时间！";
+    QTest::newRow("hour beyond 32 bits") << "2026-12-25 99999999999:00:00"
+                                         << "日期时间有误，请检查！";
+    QTest::newRow("no such day") << "2031-02-30 00:00:00"
+                                 << "日期时间有误，请检查！";
+    QTest::newRow("not a date") << "tomorrow"
+                                << "日期时间有误，请检查！";
   }
   void timedCatchRefused() {
     QFETCH(QString, at);
@@ -467,7 +504,8 @@ class TestHeadless : public QObject {
     const Run r = h.run(h.withTask("register"));
     QCOMPARE(r.exitCode, 0);
     const QString line = QStringLiteral(
-        "[status] 设置文件中 warm_connections=lots 有误：预热连接数只能为0到64之间的整数！已使用默认值 4\n");
+        "[status] 设置文件中 warm_connections=lots "
+        "有误：预热连接数只能为0到64之间的整数！已使用默认值 4\n");
     QVERIFY2(r.err.count(line) == 1, qPrintable(r.err));
     QCOMPARE(h.registrar.requestCount(), 1);
   }

@@ -1,8 +1,8 @@
 #include <QtTest>
 #include <cstdio>
 
-#include "cli/HeadlessOutput.h"
 #include "app/TaskWindow.h"
+#include "cli/HeadlessOutput.h"
 #include "support/ScriptedPrompter.h"
 
 namespace {
@@ -83,8 +83,10 @@ class TestHeadlessOutput : public QObject {
     QTest::newRow("reply") << 35.2 << "注册成功\r\n<xml/>" << head + "reply +35.2 ms \"注册成功\"";
     QTest::newRow("no HTTP answer") << -1.0 << "连接失败！" << head + "reply none \"连接失败！\"";
     QTest::newRow("quotes and controls escaped")
-        << 1.24 << "a \"b\" \\ \x1b[2Jc\td\rnext" << head + "reply +1.2 ms \"a \\\"b\\\" \\\\ \\x1b[2Jc\td\"";
-    QTest::newRow("long reply cut") << 2.0 << QString(100, u'x') << head + "reply +2.0 ms \"" + QString(80, u'x') + "…\"";
+        << 1.24 << "a \"b\" \\ \x1b[2Jc\td\rnext"
+        << head + "reply +1.2 ms \"a \\\"b\\\" \\\\ \\x1b[2Jc\td\"";
+    QTest::newRow("long reply cut")
+        << 2.0 << QString(100, u'x') << head + "reply +2.0 ms \"" + QString(80, u'x') + "…\"";
   }
   void catchLine() {
     QFETCH(double, replyMs);
@@ -106,9 +108,10 @@ class TestHeadlessOutput : public QObject {
     s.catches = 4;
     emit p.w->events.notice(QStringLiteral("日志保存失败！\x1b]0;x"));
     emit p.w->events.runEnded(s);
-    QCOMPARE(p.stderrText().split(u'\n', Qt::SkipEmptyParts),
-             (QStringList{"[status] 日志保存失败！\\x1b]0;x",
-                          "[summary] sent=12 replies=10 http_errors=3 failures=2 late=1 catches=4"}));
+    QCOMPARE(
+        p.stderrText().split(u'\n', Qt::SkipEmptyParts),
+        (QStringList{"[status] 日志保存失败！\\x1b]0;x",
+                     "[summary] sent=12 replies=10 http_errors=3 failures=2 late=1 catches=4"}));
   }
 
   // Each event is one JSON object with its type, time and fields; a reply
@@ -128,9 +131,11 @@ class TestHeadlessOutput : public QObject {
     const QList<QJsonObject> lines = p.jsonLines();
     QCOMPARE(lines.size(), 3);
 
-    const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    const QRegularExpression iso(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
     for (const QJsonObject& o : lines)
-      QVERIFY2(iso.match(o.value("time").toString()).hasMatch(), qPrintable(o.value("time").toString()));
+      QVERIFY2(iso.match(o.value("time").toString()).hasMatch(),
+               qPrintable(o.value("time").toString()));
     const QJsonObject c = lines[0];
     QCOMPARE(c.value("type").toString(), QStringLiteral("catch"));
     QCOMPARE(c.value("domain").toString(), QStringLiteral("a.com"));
@@ -141,11 +146,13 @@ class TestHeadlessOutput : public QObject {
     QCOMPARE(c.value("reply").toString(), reply);
     const QJsonObject m = lines[1];
     QCOMPARE(m.value("type").toString(), QStringLiteral("summary"));
-    QCOMPARE(QStringList({QString::number(m.value("sent").toInt()), QString::number(m.value("replies").toInt()),
-                          QString::number(m.value("http_errors").toInt()),
-                          QString::number(m.value("failures").toInt()), QString::number(m.value("late").toInt()),
-                          QString::number(m.value("catches").toInt())}),
-             (QStringList{"3", "2", "1", "1", "0", "1"}));
+    QCOMPARE(
+        QStringList(
+            {QString::number(m.value("sent").toInt()), QString::number(m.value("replies").toInt()),
+             QString::number(m.value("http_errors").toInt()),
+             QString::number(m.value("failures").toInt()), QString::number(m.value("late").toInt()),
+             QString::number(m.value("catches").toInt())}),
+        (QStringList{"3", "2", "1", "1", "0", "1"}));
     QCOMPARE(lines[2].value("type").toString(), QStringLiteral("status"));
     QCOMPARE(lines[2].value("text").toString(), QStringLiteral("通知地址有误"));
     QCOMPARE(p.stderrText(), QString());

@@ -28,41 +28,70 @@ void TestCodecs::percentEncode_data() {
   QTest::addColumn<QString>("value");
   QTest::addColumn<QString>("encoded");
   QTest::newRow("space slash ni") << QString::fromUtf8(" /你") << "%20%2F%E4%BD%A0";
-  QTest::newRow("unreserved kept") << "AZaz09-_.!~*'()" << "AZaz09-_.!~*'()";
-  QTest::newRow("reserved encoded") << "&=+?#,;:@$" << "%26%3D%2B%3F%23%2C%3B%3A%40%24";
-  QTest::newRow("empty") << "" << "";
+  QTest::newRow("unreserved kept") << "AZaz09-_.!~*'()"
+                                   << "AZaz09-_.!~*'()";
+  QTest::newRow("reserved encoded") << "&=+?#,;:@$"
+                                    << "%26%3D%2B%3F%23%2C%3B%3A%40%24";
+  QTest::newRow("empty") << ""
+                         << "";
   QTest::newRow("euro") << QString::fromUtf8("€") << "%E2%82%AC";
   QTest::newRow("astral pair") << QString::fromUtf8("😀") << "%F0%9F%98%80";
-  QTest::newRow("percent itself") << "x%0D%0Ay" << "x%250D%250Ay";
+  QTest::newRow("percent itself") << "x%0D%0Ay"
+                                  << "x%250D%250Ay";
   // Escapes of a double-quoted literal take effect before encoding.
-  QTest::newRow("tab") << "a\\tb" << "a%09b";
-  QTest::newRow("simple escapes") << "\\n\\r\\b\\f\\v" << "%0A%0D%08%0C%0B";
-  QTest::newRow("nul") << "\\0" << "%00";
-  QTest::newRow("nul then 8") << "\\08" << "%008";
-  QTest::newRow("legacy octal") << "\\101\\7\\477" << "A%07'7";
-  QTest::newRow("8 and 9 stand for themselves") << "\\8\\9" << "89";
-  QTest::newRow("hex") << "\\x41\\x7e" << "A~";
-  QTest::newRow("unicode") << "\\u4F60\\u4f60" << "%E4%BD%A0%E4%BD%A0";
-  QTest::newRow("unicode pair") << "\\uD83D\\uDE00" << "%F0%9F%98%80";
-  QTest::newRow("other escaped char") << "\\q\\'\\a" << "q'a";
-  QTest::newRow("escaped backslash") << "a\\\\b" << "a%5Cb";
-  QTest::newRow("escaped quote") << "\\\"" << "%22";
-  QTest::newRow("continuation LF") << "a\\\nb" << "ab";
-  QTest::newRow("continuation CR LF") << "a\\\r\nb" << "ab";
-  QTest::newRow("continuation CR") << "a\\\rb" << "ab";
+  QTest::newRow("tab") << "a\\tb"
+                       << "a%09b";
+  QTest::newRow("simple escapes") << "\\n\\r\\b\\f\\v"
+                                  << "%0A%0D%08%0C%0B";
+  QTest::newRow("nul") << "\\0"
+                       << "%00";
+  QTest::newRow("nul then 8") << "\\08"
+                              << "%008";
+  QTest::newRow("legacy octal") << "\\101\\7\\477"
+                                << "A%07'7";
+  QTest::newRow("8 and 9 stand for themselves") << "\\8\\9"
+                                                << "89";
+  QTest::newRow("hex") << "\\x41\\x7e"
+                       << "A~";
+  QTest::newRow("unicode") << "\\u4F60\\u4f60"
+                           << "%E4%BD%A0%E4%BD%A0";
+  QTest::newRow("unicode pair") << "\\uD83D\\uDE00"
+                                << "%F0%9F%98%80";
+  QTest::newRow("other escaped char") << "\\q\\'\\a"
+                                      << "q'a";
+  QTest::newRow("escaped backslash") << "a\\\\b"
+                                     << "a%5Cb";
+  QTest::newRow("escaped quote") << "\\\""
+                                 << "%22";
+  QTest::newRow("continuation LF") << "a\\\nb"
+                                   << "ab";
+  QTest::newRow("continuation CR LF") << "a\\\r\nb"
+                                      << "ab";
+  QTest::newRow("continuation CR") << "a\\\rb"
+                                   << "ab";
   QTest::newRow("continuation LS") << QStringLiteral("a\\\u2028b") << "ab";
   // Values a literal could not hold are taken as written.
-  QTest::newRow("bare quote") << "a\"b" << "a%22b";
-  QTest::newRow("quote closing early") << "\"+alert(1)+\"" << "%22%2Balert(1)%2B%22";
-  QTest::newRow("trailing backslash") << "ab\\" << "ab%5C";
-  QTest::newRow("only backslash") << "\\" << "%5C";
-  QTest::newRow("short hex") << "\\x4" << "x4";
-  QTest::newRow("bad hex") << "\\xZZ" << "xZZ";
-  QTest::newRow("short unicode") << "\\u12" << "u12";
-  QTest::newRow("raw line break") << "a\r\nb" << "a%0D%0Ab";
-  QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) + "x" << "%ED%A0%80x";
+  QTest::newRow("bare quote") << "a\"b"
+                              << "a%22b";
+  QTest::newRow("quote closing early") << "\"+alert(1)+\""
+                                       << "%22%2Balert(1)%2B%22";
+  QTest::newRow("trailing backslash") << "ab\\"
+                                      << "ab%5C";
+  QTest::newRow("only backslash") << "\\"
+                                  << "%5C";
+  QTest::newRow("short hex") << "\\x4"
+                             << "x4";
+  QTest::newRow("bad hex") << "\\xZZ"
+                           << "xZZ";
+  QTest::newRow("short unicode") << "\\u12"
+                                 << "u12";
+  QTest::newRow("raw line break") << "a\r\nb"
+                                  << "a%0D%0Ab";
+  QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) + "x"
+                                       << "%ED%A0%80x";
   QTest::newRow("lone low surrogate") << QString(QChar(0xDC00)) << "%ED%B0%80";
-  QTest::newRow("escaped lone surrogate") << "\\uDC00" << "%ED%B0%80";
+  QTest::newRow("escaped lone surrogate") << "\\uDC00"
+                                          << "%ED%B0%80";
 }
 
 void TestCodecs::percentEncode() {
@@ -94,8 +123,14 @@ void TestCodecs::utf8Decode_data() {
   QTest::newRow("empty") << QByteArray() << QString();
   QTest::newRow("ni") << QByteArray("\xE4\xBD\xA0") << QString::fromUtf8("你");
   QTest::newRow("astral") << QByteArray("\xF0\x9F\x98\x80") << QString::fromUtf8("😀");
-  QTest::newRow("invalid byte") << QByteArray("a\xFF" "b") << QStringLiteral("a\uFFFDb");
-  QTest::newRow("broken sequence") << QByteArray("\xC3" "a") << QStringLiteral("\uFFFDa");
+  QTest::newRow("invalid byte") << QByteArray(
+                                       "a\xFF"
+                                       "b")
+                                << QStringLiteral("a\uFFFDb");
+  QTest::newRow("broken sequence") << QByteArray(
+                                          "\xC3"
+                                          "a")
+                                   << QStringLiteral("\uFFFDa");
   QTest::newRow("nul kept") << QByteArray("a\0b", 3) << QStringView(u"a\0b", 3).toString();
 }
 
@@ -142,10 +177,14 @@ void TestCodecs::gb18030() {
 
 void TestCodecs::gb18030DecodeNeverFails() {
   // A lone surrogate has no GB18030 form: it is written as "?", the rest kept.
-  QCOMPARE(charsets::toGb18030(QStringLiteral("a") + QChar(0xD800) + QString::fromUtf8("中")), QByteArray("a?\xD6\xD0"));
+  QCOMPARE(charsets::toGb18030(QStringLiteral("a") + QChar(0xD800) + QString::fromUtf8("中")),
+           QByteArray("a?\xD6\xD0"));
   // Bytes that are not GB18030 become U+FFFD one byte at a time, except the
   // euro sign of code page 936 files.
-  QCOMPARE(charsets::fromGb18030(QByteArray("\x80" "a\xFF\xD6", 4)), QStringLiteral("€a\uFFFD\uFFFD"));
+  QCOMPARE(charsets::fromGb18030(QByteArray("\x80"
+                                            "a\xFF\xD6",
+                                            4)),
+           QStringLiteral("€a\uFFFD\uFFFD"));
   QByteArray noise(70000, '\0');
   for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) & 0xFF);
   const QString decoded = charsets::fromGb18030(noise);

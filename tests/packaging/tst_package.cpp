@@ -52,10 +52,11 @@ class TestPackage : public QObject {
     QVERIFY(!tool("dpkg-deb", "dpkg").isEmpty());
     QElapsedTimer clock;
     clock.start();
-    const Result r = run(cpack, {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"),
-                                 work_.path(), QStringLiteral("--config"),
-                                 QStringLiteral(ZEMBRIN_BINARY_DIR "/CPackConfig.cmake")},
-                         work_.path());
+    const Result r =
+        run(cpack,
+            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), work_.path(),
+             QStringLiteral("--config"), QStringLiteral(ZEMBRIN_BINARY_DIR "/CPackConfig.cmake")},
+            work_.path());
     QVERIFY2(r.exitCode == 0, r.out + r.err);
     qInfo("cpack took %lld ms", static_cast<long long>(clock.elapsed()));
     const QStringList debs = QDir(work_.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
@@ -116,8 +117,8 @@ class TestPackage : public QObject {
   // Each PNG has the size its folder names.
   void iconSizes() {
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-      const QImage icon(root_ + QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/zembrin.png")
-                                    .arg(size));
+      const QImage icon(
+          root_ + QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/zembrin.png").arg(size));
       QVERIFY2(!icon.isNull(), qPrintable(QString::number(size)));
       QCOMPARE(icon.size(), QSize(size, size));
     }
@@ -139,7 +140,8 @@ class TestPackage : public QObject {
     QVERIFY(QFileInfo::exists(root_ + QStringLiteral("/usr/share/icons/hicolor/scalable/apps/") +
                               icon + QStringLiteral(".svg")));
     QCOMPARE(desktop.value(QStringLiteral("Name")).toString(), QStringLiteral("Zembrin"));
-    QVERIFY(desktop.value(QStringLiteral("Name[zh_CN]")).toString().contains(QStringLiteral("抢注")));
+    QVERIFY(
+        desktop.value(QStringLiteral("Name[zh_CN]")).toString().contains(QStringLiteral("抢注")));
   }
 
   // The packaged program runs (stripping kept it whole) and is the

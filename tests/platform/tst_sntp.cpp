@@ -47,7 +47,9 @@ Outcome measure(const platform::TimeServer& server, int waitMs = 8000) {
   return out;
 }
 
-platform::TimeServer at(const StubSntpServer& stub) { return {QStringLiteral("127.0.0.1"), stub.port()}; }
+platform::TimeServer at(const StubSntpServer& stub) {
+  return {QStringLiteral("127.0.0.1"), stub.port()};
+}
 
 }  // namespace
 
@@ -58,26 +60,46 @@ class TestSntp : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("host");  // empty: not a time server
     QTest::addColumn<int>("port");
-    QTest::newRow("name") << "ntp.aliyun.com" << "ntp.aliyun.com" << 123;
-    QTest::newRow("name and port") << "time.example:1123" << "time.example" << 1123;
-    QTest::newRow("IPv4 and port") << "127.0.0.1:65535" << "127.0.0.1" << 65535;
-    QTest::newRow("IPv6 in brackets with port") << "[::1]:1" << "::1" << 1;
-    QTest::newRow("IPv6 in brackets") << "[2001:db8::1]" << "2001:db8::1" << 123;
-    QTest::newRow("bare IPv6") << "2001:db8::1" << "2001:db8::1" << 123;
-    QTest::newRow("blanks around") << "  ntp.example  " << "ntp.example" << 123;
-    QTest::newRow("international name") << QStringLiteral("时间.例子") << QStringLiteral("时间.例子") << 123;
-    QTest::newRow("empty") << "" << "" << 0;
-    QTest::newRow("blank inside") << "ntp example" << "" << 0;
-    QTest::newRow("port 0") << "ntp.example:0" << "" << 0;
-    QTest::newRow("port 65536") << "ntp.example:65536" << "" << 0;
-    QTest::newRow("port with a sign") << "ntp.example:+123" << "" << 0;
-    QTest::newRow("colon without port") << "ntp.example:" << "" << 0;
-    QTest::newRow("empty label") << "ntp..example" << "" << 0;
-    QTest::newRow("label with a leading hyphen") << "-ntp.example" << "" << 0;
-    QTest::newRow("scheme") << "udp://ntp.example" << "" << 0;
-    QTest::newRow("IPv4 in brackets") << "[127.0.0.1]:123" << "" << 0;
-    QTest::newRow("text after the bracket") << "[::1]x" << "" << 0;
-    QTest::newRow("not an IPv6 address") << "a:b:c" << "" << 0;
+    QTest::newRow("name") << "ntp.aliyun.com"
+                          << "ntp.aliyun.com" << 123;
+    QTest::newRow("name and port") << "time.example:1123"
+                                   << "time.example" << 1123;
+    QTest::newRow("IPv4 and port") << "127.0.0.1:65535"
+                                   << "127.0.0.1" << 65535;
+    QTest::newRow("IPv6 in brackets with port") << "[::1]:1"
+                                                << "::1" << 1;
+    QTest::newRow("IPv6 in brackets") << "[2001:db8::1]"
+                                      << "2001:db8::1" << 123;
+    QTest::newRow("bare IPv6") << "2001:db8::1"
+                               << "2001:db8::1" << 123;
+    QTest::newRow("blanks around") << "  ntp.example  "
+                                   << "ntp.example" << 123;
+    QTest::newRow("international name")
+        << QStringLiteral("时间.例子") << QStringLiteral("时间.例子") << 123;
+    QTest::newRow("empty") << ""
+                           << "" << 0;
+    QTest::newRow("blank inside") << "ntp example"
+                                  << "" << 0;
+    QTest::newRow("port 0") << "ntp.example:0"
+                            << "" << 0;
+    QTest::newRow("port 65536") << "ntp.example:65536"
+                                << "" << 0;
+    QTest::newRow("port with a sign") << "ntp.example:+123"
+                                      << "" << 0;
+    QTest::newRow("colon without port") << "ntp.example:"
+                                        << "" << 0;
+    QTest::newRow("empty label") << "ntp..example"
+                                 << "" << 0;
+    QTest::newRow("label with a leading hyphen") << "-ntp.example"
+                                                 << "" << 0;
+    QTest::newRow("scheme") << "udp://ntp.example"
+                            << "" << 0;
+    QTest::newRow("IPv4 in brackets") << "[127.0.0.1]:123"
+                                      << "" << 0;
+    QTest::newRow("text after the bracket") << "[::1]x"
+                                            << "" << 0;
+    QTest::newRow("not an IPv6 address") << "a:b:c"
+                                         << "" << 0;
   }
   void parseTimeServer() {
     QFETCH(QString, text);

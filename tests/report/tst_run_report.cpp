@@ -1,5 +1,5 @@
-#include <QtTest>
 #include <sys/stat.h>
+#include <QtTest>
 
 #include "platform/HttpClient.h"
 #include "support/StubHttpServer.h"
@@ -80,18 +80,21 @@ class TestRunReport : public QObject {
     for (const QString& line : lines) {
       const QRegularExpressionMatch m = kStampedLine.match(line);
       QVERIFY2(m.hasMatch(), qPrintable(line));
-      const qint64 at = QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
-                            .toMSecsSinceEpoch();
+      const qint64 at =
+          QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+              .toMSecsSinceEpoch();
       QVERIFY2(at >= before && at <= after, qPrintable(line));
       rest << m.captured(2) + u' ' + m.captured(3);
     }
     // Lateness depends on the machine's load, not on the record.
-    rest.replaceInStrings(QRegularExpression(QStringLiteral("late=\\d+")), QStringLiteral("late=L"));
-    QCOMPARE(rest, (QStringList{"[sent] user=bob&domain=a.com",
-                                QStringLiteral("[zembrin.http] reply: HTTP 200 %1 bytes").arg(reply.body.size()),
-                                "[returned] ok", "[returned] line two",
-                                "[returned] [sent] forged\\x1b[31m",
-                                "[summary] sent=1 replies=1 http_errors=0 failures=0 late=L catches=0"}));
+    rest.replaceInStrings(QRegularExpression(QStringLiteral("late=\\d+")),
+                          QStringLiteral("late=L"));
+    QCOMPARE(rest,
+             (QStringList{
+                 "[sent] user=bob&domain=a.com",
+                 QStringLiteral("[zembrin.http] reply: HTTP 200 %1 bytes").arg(reply.body.size()),
+                 "[returned] ok", "[returned] line two", "[returned] [sent] forged\\x1b[31m",
+                 "[summary] sent=1 replies=1 http_errors=0 failures=0 late=L catches=0"}));
     QCOMPARE(modeOf(path), 0600);
     QCOMPARE(modeOf(QFileInfo(path).absolutePath()), 0700);
   }
@@ -101,8 +104,10 @@ class TestRunReport : public QObject {
   void logWriteFailureIsSaidOnce_data() {
     QTest::addColumn<QString>("logFile");  // relative to the settings folder
     QTest::addColumn<QString>("notice");
-    QTest::newRow("disk full") << "/dev/full" << "日志保存失败！无法写入日志文件 /dev/full：";
-    QTest::newRow("folder cannot be created") << "blocker/logs/x.log" << "日志保存失败！无法创建日志文件夹 ";
+    QTest::newRow("disk full") << "/dev/full"
+                               << "日志保存失败！无法写入日志文件 /dev/full：";
+    QTest::newRow("folder cannot be created") << "blocker/logs/x.log"
+                                              << "日志保存失败！无法创建日志文件夹 ";
   }
   void logWriteFailureIsSaidOnce() {
     QFETCH(QString, logFile);
@@ -143,9 +148,11 @@ class TestRunReport : public QObject {
     f.w.report.flush();
     QStringList rest;
     for (const QString& line : fileLines(todaysDefaultLog(f))) rest << line.mid(24);
-    QCOMPARE(rest, (QStringList{
-                       "[catch] a.com deleted 04:30:00.123456 on-wire +0.11 ms reply +35.2 ms \"注册成功\"",
-                       "[summary] sent=3 replies=2 http_errors=1 failures=1 late=0 catches=1"}));
+    QCOMPARE(
+        rest,
+        (QStringList{
+            "[catch] a.com deleted 04:30:00.123456 on-wire +0.11 ms reply +35.2 ms \"注册成功\"",
+            "[summary] sent=3 replies=2 http_errors=1 failures=1 late=0 catches=1"}));
   }
 
   // A catch's webhook leaves from the event loop: a registration sent right
@@ -221,8 +228,9 @@ class TestRunReport : public QObject {
     QCOMPARE(notices.size(), 0);
     QCOMPARE(f.prompter.shown.size(), 0);
     const QStringList lines = fileLines(todaysDefaultLog(f));
-    QVERIFY2(lines.filter(QStringLiteral("[zembrin.run] webhook failed: HTTP 500 down")).size() == 1,
-             qPrintable(lines.join(u'\n')));
+    QVERIFY2(
+        lines.filter(QStringLiteral("[zembrin.run] webhook failed: HTTP 500 down")).size() == 1,
+        qPrintable(lines.join(u'\n')));
   }
 
   // A webhook the program cannot send is named once, at the start of a run,
@@ -232,18 +240,23 @@ class TestRunReport : public QObject {
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("notices");
     QTest::addColumn<bool>("sent");
-    QTest::newRow("not http") << "ftp://127.0.0.1/x" << ""
-                              << QStringList{"通知地址有误，须为 http 或 https 地址，不发送通知：ftp://127.0.0.1/x"}
-                              << false;
-    QTest::newRow("no scheme") << "127.0.0.1/hook" << ""
-                               << QStringList{"通知地址有误，须为 http 或 https 地址，不发送通知：127.0.0.1/hook"}
-                               << false;
+    QTest::newRow("not http")
+        << "ftp://127.0.0.1/x"
+        << "" << QStringList{"通知地址有误，须为 http 或 https 地址，不发送通知：ftp://127.0.0.1/x"}
+        << false;
+    QTest::newRow("no scheme")
+        << "127.0.0.1/hook"
+        << "" << QStringList{"通知地址有误，须为 http 或 https 地址，不发送通知：127.0.0.1/hook"}
+        << false;
     QTest::newRow("unknown placeholder in the URL")
-        << "STUB/hook?d={{{domian}}}" << "" << QStringList{"通知模板中的占位符 {{{domian}}} 未知，请检查！"} << true;
+        << "STUB/hook?d={{{domian}}}"
+        << "" << QStringList{"通知模板中的占位符 {{{domian}}} 未知，请检查！"} << true;
     QTest::newRow("unknown placeholder in the body")
-        << "STUB/hook" << "text={{{name}}}&d={{{domain}}}"
+        << "STUB/hook"
+        << "text={{{name}}}&d={{{domain}}}"
         << QStringList{"通知模板中的占位符 {{{name}}} 未知，请检查！"} << true;
-    QTest::newRow("all known") << "STUB/hook?d={{{domain}}}" << "" << QStringList{} << true;
+    QTest::newRow("all known") << "STUB/hook?d={{{domain}}}"
+                               << "" << QStringList{} << true;
   }
   void badWebhookSettingsAreNamedOnce() {
     QFETCH(QString, url);

@@ -13,7 +13,8 @@ class TestHttp2 : public QObject {
   Q_OBJECT
  private slots:
   void initTestCase() {
-    if (!NginxServer::available()) QSKIP("nginx is not installed (scripts/test installs nginx-light)");
+    if (!NginxServer::available())
+      QSKIP("nginx is not installed (scripts/test installs nginx-light)");
   }
 
   // Twenty registrations at once after the warm-up: all HTTP/2, all on

@@ -85,11 +85,12 @@ void TestHttpExchange::replies_data() {
   QTest::addColumn<bool>("utf8");
   QTest::addColumn<QString>("shown");
   QTest::newRow("plain") << 200 << QByteArray("OK") << false << QStringLiteral("OK");
-  QTest::newRow("GB2312") << 200 << QByteArray("\xC4\xE3\xBA\xC3") << false << QStringLiteral("你好");
+  QTest::newRow("GB2312") << 200 << QByteArray("\xC4\xE3\xBA\xC3") << false
+                          << QStringLiteral("你好");
   QTest::newRow("UTF-8") << 200 << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD") << true
                          << QStringLiteral("你好");
-  QTest::newRow("UTF-8 bytes read as GB2312") << 200 << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD")
-                                              << false << QStringLiteral("浣犲ソ");
+  QTest::newRow("UTF-8 bytes read as GB2312")
+      << 200 << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD") << false << QStringLiteral("浣犲ソ");
   QTest::newRow("404 page") << 404 << QByteArray("<h1>no such api</h1>") << false
                             << QStringLiteral("<h1>no such api</h1>");
   QTest::newRow("500 page") << 500 << QByteArray("busy") << false << QStringLiteral("busy");
@@ -120,11 +121,10 @@ void TestHttpExchange::requestOnTheWire_data() {
   QTest::addColumn<QString>("sentLog");
   QTest::newRow("POST form") << 1 << false << QByteArray("POST") << QByteArray("a=1&b=%E4")
                              << QStringLiteral("a=1&b=%E4");
-  QTest::newRow("GET form: the body goes too") << 0 << false << QByteArray("GET")
-                                               << QByteArray("a=1&b=%E4")
-                                               << QStringLiteral("a=1&b=%E4");
-  QTest::newRow("GET template: no body") << 0 << true << QByteArray("GET") << QByteArray()
-                                         << QStringLiteral("GET:");
+  QTest::newRow("GET form: the body goes too")
+      << 0 << false << QByteArray("GET") << QByteArray("a=1&b=%E4") << QStringLiteral("a=1&b=%E4");
+  QTest::newRow("GET template: no body")
+      << 0 << true << QByteArray("GET") << QByteArray() << QStringLiteral("GET:");
 }
 
 void TestHttpExchange::requestOnTheWire() {
@@ -157,17 +157,16 @@ void TestHttpExchange::failuresEndWithinTheTimeout_data() {
   QTest::addColumn<int>("behaviour");
   QTest::addColumn<QString>("shown");
   QTest::newRow("refused") << QStringLiteral("CLOSED") << 0 << QStringLiteral("连接失败！");
-  QTest::newRow("unresolvable host") << QStringLiteral("http://no-such-host.invalid/reg") << 0
-                                     << QStringLiteral("连接失败！");
+  QTest::newRow("unresolvable host")
+      << QStringLiteral("http://no-such-host.invalid/reg") << 0 << QStringLiteral("连接失败！");
   QTest::newRow("no host") << QStringLiteral("http:///reg") << 0 << QStringLiteral("连接失败！");
   QTest::newRow("not a URL") << QStringLiteral("::not a url::") << 0
                              << QStringLiteral("连接失败！");
   QTest::newRow("unknown scheme") << QStringLiteral("ftp://127.0.0.1/reg") << 0
                                   << QStringLiteral("连接失败！");
   QTest::newRow("empty URL") << QString() << 0 << QStringLiteral("连接失败！");
-  QTest::newRow("reset mid-reply") << QStringLiteral("STUB")
-                                   << int(Behaviour::ResetMidReply)
-                                   << QStringLiteral("连接失败！");
+  QTest::newRow("reset mid-reply")
+      << QStringLiteral("STUB") << int(Behaviour::ResetMidReply) << QStringLiteral("连接失败！");
 }
 
 void TestHttpExchange::failuresEndWithinTheTimeout() {
@@ -263,13 +262,18 @@ void TestHttpExchange::displayRules_data() {
   QTest::addColumn<bool>("loop");
   QTest::addColumn<bool>("show");
   QTest::addColumn<bool>("await");
-  QTest::newRow("first time, first") << 1 << 1 << SendMode::CatchWithoutWhois << 1 << true << true << true;
-  QTest::newRow("first time, second") << 1 << 1 << SendMode::CatchWithoutWhois << 2 << true << false << false;
+  QTest::newRow("first time, first")
+      << 1 << 1 << SendMode::CatchWithoutWhois << 1 << true << true << true;
+  QTest::newRow("first time, second")
+      << 1 << 1 << SendMode::CatchWithoutWhois << 2 << true << false << false;
   QTest::newRow("every time") << 2 << 2 << SendMode::CatchWithoutWhois << 7 << true << true << true;
   QTest::newRow("never") << 0 << 0 << SendMode::CatchWithoutWhois << 1 << true << false << false;
-  QTest::newRow("normal registration always") << 0 << 0 << SendMode::NormalRegistration << 1 << true << true << true;
-  QTest::newRow("WHOIS-triggered, first of its call") << 1 << 1 << SendMode::WhoisTriggered << 1 << true << true << true;
-  QTest::newRow("tick sender, never") << 0 << 0 << SendMode::CatchWithoutWhois << 1 << false << false << false;
+  QTest::newRow("normal registration always")
+      << 0 << 0 << SendMode::NormalRegistration << 1 << true << true << true;
+  QTest::newRow("WHOIS-triggered, first of its call")
+      << 1 << 1 << SendMode::WhoisTriggered << 1 << true << true << true;
+  QTest::newRow("tick sender, never")
+      << 0 << 0 << SendMode::CatchWithoutWhois << 1 << false << false << false;
 }
 
 void TestHttpExchange::displayRules() {
@@ -436,9 +440,9 @@ void TestHttpExchange::eachTransferHasOnlyItsOwnMethod() {
   StubHttpServer stub(StubHttpServer::Threading::OwnThread);
   QVERIFY(stub.listen());
   stub.setReply(reply(200, "OK"));
-  const QList<QPair<QString, QByteArray>> turns = {
-      {"HEAD", ""}, {"POST", "a=1"}, {"GET", ""}, {"PUT", "b=2"}, {"HEAD", ""}, {"GET", "c=3"},
-      {"POST", "d=4"}};
+  const QList<QPair<QString, QByteArray>> turns = {{"HEAD", ""},   {"POST", "a=1"}, {"GET", ""},
+                                                   {"PUT", "b=2"}, {"HEAD", ""},    {"GET", "c=3"},
+                                                   {"POST", "d=4"}};
   HttpRequest one;
   for (const auto& [method, body] : turns) {
     one.open(method, stub.url(QStringLiteral("/m")), true);
@@ -517,8 +521,9 @@ void TestHttpExchange::urlsAsTyped_data() {
   QTest::newRow("unsafe marks") << QStringLiteral("http://h/a|b{c}\\\"")
                                 << QByteArray("http://h/a%7Cb%7Bc%7D%5C%22");
   QTest::newRow("international host kept") << QStringLiteral("http://例子.cn/注册")
-                                           << QByteArray("http://\xE4\xBE\x8B\xE5\xAD\x90.cn/"
-                                                         "%E6%B3%A8%E5%86%8C");
+                                           << QByteArray(
+                                                  "http://\xE4\xBE\x8B\xE5\xAD\x90.cn/"
+                                                  "%E6%B3%A8%E5%86%8C");
   QTest::newRow("no scheme") << QStringLiteral("h/a b") << QByteArray("h/a%20b");
 }
 

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "platform/Controls.h"
 #include "codecs/TextRules.h"
 #include "platform/Clock.h"
+#include "platform/Controls.h"
 #include "sending/HttpExchange.h"
 #include "sending/RequestBuilder.h"
 #include "support/StubHttpServer.h"
@@ -99,17 +99,49 @@ void TestRequestBuilder::timeFormats_data() {
   QTest::addColumn<int>("index");
   QTest::addColumn<QString>("expected");
   const QStringList expected = {
-      "2009-3-7 8:05:09", "2009-03-07 08:05:09", "2009-3-7 8:5:9", "09-03-07 08:05:09",
-      "09-3-7 8:05:09",   "09-3-7 8:5:9",        "2009-3-7 8:05",  "2009-03-07 08:05",
-      "2009-3-7 8:5",     "09-03-07 08:05",      "09-3-7 8:05",    "09-3-7 8:5",
-      "2009-3-7",         "2009-03-07",          "09-03-07",       "09-3-7",
-      "8:05:09",          "08:05:09",            "8:5:9",          "8:05",
-      "08:05",            "20093780509",         "20090307080509", "200937859",
-      "090307080509",     "093780509",           "0937859",        "200937805",
-      "200903070805",     "20093785",            "0903070805",     "0937805",
-      "093785",           "200937",              "20090307",       "090307",
-      "0937",             "80509",               "080509",         "859",
-      "805",              "0805",                "1236384309",
+      "2009-3-7 8:05:09",
+      "2009-03-07 08:05:09",
+      "2009-3-7 8:5:9",
+      "09-03-07 08:05:09",
+      "09-3-7 8:05:09",
+      "09-3-7 8:5:9",
+      "2009-3-7 8:05",
+      "2009-03-07 08:05",
+      "2009-3-7 8:5",
+      "09-03-07 08:05",
+      "09-3-7 8:05",
+      "09-3-7 8:5",
+      "2009-3-7",
+      "2009-03-07",
+      "09-03-07",
+      "09-3-7",
+      "8:05:09",
+      "08:05:09",
+      "8:5:9",
+      "8:05",
+      "08:05",
+      "20093780509",
+      "20090307080509",
+      "200937859",
+      "090307080509",
+      "093780509",
+      "0937859",
+      "200937805",
+      "200903070805",
+      "20093785",
+      "0903070805",
+      "0937805",
+      "093785",
+      "200937",
+      "20090307",
+      "090307",
+      "0937",
+      "80509",
+      "080509",
+      "859",
+      "805",
+      "0805",
+      "1236384309",
   };
   QCOMPARE(expected.size(), timeFormatEntries().size());
   for (int i = 0; i < expected.size(); ++i)
@@ -135,8 +167,7 @@ void TestRequestBuilder::unixTimeStamp_data() {
   QTest::addColumn<int>("zone");
   QTest::addColumn<qint64>("expected");
   QTest::newRow("epoch in +8") << QDateTime(QDate(1970, 1, 1), QTime(8, 0)) << 8 << qint64(0);
-  QTest::newRow("before epoch") << QDateTime(QDate(1970, 1, 1), QTime(0, 0)) << 8
-                                << qint64(-28800);
+  QTest::newRow("before epoch") << QDateTime(QDate(1970, 1, 1), QTime(0, 0)) << 8 << qint64(-28800);
   QTest::newRow("zone 0") << kMarch7 << 0 << qint64(1236413109);
   QTest::newRow("zone -5") << kMarch7 << -5 << qint64(1236431109);
   QTest::newRow("leap day 2024") << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59)) << 8
@@ -161,8 +192,8 @@ void TestRequestBuilder::workedExamples_data() {
   const QString sig = QStringLiteral("58d0b2cd254e0479125a4be4eb7f4fd3");  // md5 xy20090307080509
   QTest::newRow("form") << false << kUrl
                         << QStringLiteral("a=1&t=20090307080509&u=x&p=y&sign=") + sig << kUrl;
-  QTest::newRow("template") << true << kUrl + QStringLiteral("?u={{{u}}}&s={{{sign}}}")
-                            << QString() << kUrl + QStringLiteral("?u=x&s=") + sig;
+  QTest::newRow("template") << true << kUrl + QStringLiteral("?u={{{u}}}&s={{{sign}}}") << QString()
+                            << kUrl + QStringLiteral("?u=x&s=") + sig;
 }
 
 void TestRequestBuilder::workedExamples() {
@@ -203,8 +234,8 @@ void TestRequestBuilder::firstRequestRules_data() {
   QTest::addColumn<bool>("first");
   QTest::addColumn<QString>("expected");
   QTest::newRow("first of a run: the start time") << true << QStringLiteral("20090307080509");
-  QTest::newRow("advancing (later, or WHOIS-triggered)") << false
-                                                        << QStringLiteral("20090307080510");
+  QTest::newRow("advancing (later, or WHOIS-triggered)")
+      << false << QStringLiteral("20090307080510");
 }
 
 void TestRequestBuilder::firstRequestRules() {
@@ -304,7 +335,8 @@ void TestRequestBuilder::lineBreaks() {
 void TestRequestBuilder::formulaLiterals_data() {
   QTest::addColumn<QString>("formula");
   QTest::addColumn<QString>("digest");
-  QTest::newRow("\"k\"") << QStringLiteral("\"k\"") << QStringLiteral("8ce4b16b22b58894aa86c421e8759df3");
+  QTest::newRow("\"k\"") << QStringLiteral("\"k\"")
+                         << QStringLiteral("8ce4b16b22b58894aa86c421e8759df3");
   QTest::newRow("\"a\"b\"") << QStringLiteral("\"a\"b\"")
                             << QStringLiteral("187ef4436122d1cc2f40dc2b92f0eba0");
   QTest::newRow("\"k\"+\"a\"b\"") << QStringLiteral("\"k\"+\"a\"b\"")

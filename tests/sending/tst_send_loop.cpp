@@ -215,8 +215,8 @@ void TestSendLoop::linesUsedInTurn() {
   };
   SendFormLoop(t.w);
   QVERIFY(t.registrar.waitForRequests(7, 2000));  // the seventh may still be on its way
-  QCOMPARE(t.domainsSent(), QStringList({"a.com", "b.com", "c.com", "a.com", "b.com", "c.com",
-                                         "a.com"}));
+  QCOMPARE(t.domainsSent(),
+           QStringList({"a.com", "b.com", "c.com", "a.com", "b.com", "c.com", "a.com"}));
 }
 
 void TestSendLoop::whoisTriggeredSendUsesTheReportedLine_data() {
@@ -260,7 +260,7 @@ void TestSendLoop::whoisTriggeredSendUsesTheReportedLine() {
   QCOMPARE(t.view.text(Ctl::Label1), QStringLiteral("状态：发送完成，whois间隔..."));
   QVERIFY(t.prompter.messages().isEmpty());
   QCOMPARE(t.w.int_start(), 1);  // the monitor goes on
-  QVERIFY(!timer5Ran);  // no remaining-time display for a WHOIS-triggered send
+  QVERIFY(!timer5Ran);           // no remaining-time display for a WHOIS-triggered send
   // A WHOIS-triggered send moves the time base on before its first request.
   QCOMPARE(t.w.time_base, base.addSecs(1));
 }
@@ -305,7 +305,8 @@ void TestSendLoop::tickSendInsideAnotherKeepsItsPlace() {
 
   QVERIFY(stateInside == TickState::Sending);
   QCOMPARE(t.domainsSent(), QStringList({"a.com", "b.com"}));
-  QCOMPARE(t.view.text(Ctl::regresult), QStringLiteral("fast") + kGap + QStringLiteral("slow") + kGap);
+  QCOMPARE(t.view.text(Ctl::regresult),
+           QStringLiteral("fast") + kGap + QStringLiteral("slow") + kGap);
   QCOMPARE(pool->slot(0)->responseBody(), QByteArray("slow"));
   QCOMPARE(pool->slot(1)->responseBody(), QByteArray("fast"));
   QCOMPARE(t.w.tick_send_count, 2);
@@ -321,12 +322,16 @@ void TestSendLoop::timer5_data() {
   QTest::addColumn<int>("elapsed");
   QTest::addColumn<QString>("label");
   QTest::addColumn<int>("flagAfter");
-  QTest::newRow("counting") << SendMode::CatchWithoutWhois << 1 << 3 << QStringLiteral("任务剩余时间：2秒") << 1;
-  QTest::newRow("used up, catch") << SendMode::CatchWithoutWhois << 1 << 5 << QStringLiteral("任务剩余时间：0秒") << 0;
-  QTest::newRow("overrun, catch") << SendMode::CatchWithoutWhois << 1 << 7 << QStringLiteral("任务剩余时间：-2秒") << 0;
-  QTest::newRow("used up, normal registration") << SendMode::NormalRegistration << 1 << 6
-                                                << QStringLiteral("任务剩余时间：-1秒") << 1;
-  QTest::newRow("not running") << SendMode::CatchWithoutWhois << 0 << 3 << QStringLiteral("before") << 0;
+  QTest::newRow("counting") << SendMode::CatchWithoutWhois << 1 << 3
+                            << QStringLiteral("任务剩余时间：2秒") << 1;
+  QTest::newRow("used up, catch") << SendMode::CatchWithoutWhois << 1 << 5
+                                  << QStringLiteral("任务剩余时间：0秒") << 0;
+  QTest::newRow("overrun, catch") << SendMode::CatchWithoutWhois << 1 << 7
+                                  << QStringLiteral("任务剩余时间：-2秒") << 0;
+  QTest::newRow("used up, normal registration")
+      << SendMode::NormalRegistration << 1 << 6 << QStringLiteral("任务剩余时间：-1秒") << 1;
+  QTest::newRow("not running") << SendMode::CatchWithoutWhois << 0 << 3 << QStringLiteral("before")
+                               << 0;
 }
 
 void TestSendLoop::timer5() {

@@ -28,7 +28,8 @@ struct Flood {
     f.view.setIndex(Ctl::radio_return_info, 0);
     f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(perSecond));
     f.view.setText(Ctl::reg_second, QString::number(seconds));
-    QObject::connect(&f.w.events, &RunEvents::runEnded, [this](const RunSummary& s) { summary = s; });
+    QObject::connect(&f.w.events, &RunEvents::runEnded,
+                     [this](const RunSummary& s) { summary = s; });
   }
   void reply(int delayMs, StubHttpServer::Behaviour b = StubHttpServer::Behaviour::Answer) {
     StubHttpServer::Reply r;
@@ -90,7 +91,8 @@ class TestTruthfulSending : public QObject {
     x.f.w.regstart_Click();
     const qint64 returnedNs = platform::monotonicNs();
     QVERIFY(stoppedAt && *stoppedAt > 0);
-    QVERIFY2(returnedNs - *stoppedAt < 100000000, qPrintable(QString::number((returnedNs - *stoppedAt) / 1000)));
+    QVERIFY2(returnedNs - *stoppedAt < 100000000,
+             qPrintable(QString::number((returnedNs - *stoppedAt) / 1000)));
     QCOMPARE(x.f.view.text(Ctl::Label1), QStringLiteral("状态：任务完成"));
     QTest::qWait(500);
     QCOMPARE(x.registrar.requestCount(), platform::kMaxConnectionsPerHost);

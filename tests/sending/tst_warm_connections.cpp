@@ -27,9 +27,15 @@ struct WarmCatch {
     if (tls) platform::addTrustedCaFileForTests(StubHttpServer::tlsFixture("ca.pem"));
     f.setSimpleTask(registrar.url(QStringLiteral("/reg")));
     f.view.setIndex(Ctl::radio_send_type, 1);  // POST
-    f.settings.whois_servers = {{QStringLiteral(".com"), QStringLiteral("127.0.0.1"),
-                                 QString::number(whoisServer.port()), QStringLiteral("No match for"),
-                                 QStringLiteral("Expiration Date: "), QString(), {}, {}, {}}};
+    f.settings.whois_servers = {{QStringLiteral(".com"),
+                                 QStringLiteral("127.0.0.1"),
+                                 QString::number(whoisServer.port()),
+                                 QStringLiteral("No match for"),
+                                 QStringLiteral("Expiration Date: "),
+                                 QString(),
+                                 {},
+                                 {},
+                                 {}}};
     f.settings.whois_after_reg = false;
     f.settings.warm_connections = warmConnections;
     StubWhoisServer::Script deleted = StubWhoisServer::reply("No match for \"A.COM\".\r\n");
@@ -93,7 +99,8 @@ class TestWarmConnections : public QObject {
     QCOMPARE(regs.size(), 1);
     // Some were closed and opened again; the one used was opened before
     // the deletion.
-    QVERIFY2(c.registrar.connectionCount() > 2, qPrintable(QString::number(c.registrar.connectionCount())));
+    QVERIFY2(c.registrar.connectionCount() > 2,
+             qPrintable(QString::number(c.registrar.connectionCount())));
     QVERIFY(c.registrar.connectionOpenedNs(regs[0].connection) < c.deletionSentNs());
   }
 
@@ -134,9 +141,15 @@ class TestWarmConnections : public QObject {
     StubWhoisServer::Script deleted = StubWhoisServer::reply("No match for \"A.COM\".\r\n");
     deleted.delayMs = 600;
     whoisServer.setScript(QStringLiteral("a.com"), deleted);
-    settings.whois_servers = {{QStringLiteral(".com"), QStringLiteral("127.0.0.1"),
-                               QString::number(whoisServer.port()), QStringLiteral("No match for"),
-                               QStringLiteral("Expiration Date: "), QString(), {}, {}, {}}};
+    settings.whois_servers = {{QStringLiteral(".com"),
+                               QStringLiteral("127.0.0.1"),
+                               QString::number(whoisServer.port()),
+                               QStringLiteral("No match for"),
+                               QStringLiteral("Expiration Date: "),
+                               QString(),
+                               {},
+                               {},
+                               {}}};
     settings.whois_after_reg = false;
     settings.warm_connections = 2;
     MainWindow window{prompter, settings, dialogState, dir.filePath(QStringLiteral("zembrin.ini"))};
@@ -156,7 +169,8 @@ class TestWarmConnections : public QObject {
     type("common1", QStringLiteral("user===bob"));
     type("dyn1", QStringLiteral("domain===a.com"));
     type("domain_var", QStringLiteral("domain"));
-    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("radio_send_type_1")), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QRadioButton*>(QStringLiteral("radio_send_type_1")),
+                      Qt::LeftButton);
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("regstart")), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(prompter.messages(), QStringList{QStringLiteral("操作完成！")}, 8000);
 

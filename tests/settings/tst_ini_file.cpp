@@ -1,10 +1,10 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 #include "codecs/Charsets.h"
 #include "settings/IniFile.h"
@@ -53,29 +53,55 @@ class TestIniFile : public QObject {
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("section and key in any case")
-        << QByteArray("[Option]\r\nCheck_Whois=1\r\n") << "OPTION" << "check_whois" << "1";
-    QTest::newRow("LF line ends") << QByteArray("[option]\nk=v\nj=w") << "option" << "j" << "w";
+        << QByteArray("[Option]\r\nCheck_Whois=1\r\n") << "OPTION"
+        << "check_whois"
+        << "1";
+    QTest::newRow("LF line ends") << QByteArray("[option]\nk=v\nj=w") << "option"
+                                  << "j"
+                                  << "w";
     QTest::newRow("value and name trimmed")
-        << QByteArray("  [option]  \r\n  k \t=  v  w \t \r\n") << "option" << "k" << "v  w";
-    QTest::newRow("value holding =") << QByteArray("[option]\r\nk=a=b\r\n") << "option" << "k" << "a=b";
-    QTest::newRow("missing key") << QByteArray("[option]\r\nk=v\r\n") << "option" << "x" << "";
+        << QByteArray("  [option]  \r\n  k \t=  v  w \t \r\n") << "option"
+        << "k"
+        << "v  w";
+    QTest::newRow("value holding =") << QByteArray("[option]\r\nk=a=b\r\n") << "option"
+                                     << "k"
+                                     << "a=b";
+    QTest::newRow("missing key") << QByteArray("[option]\r\nk=v\r\n") << "option"
+                                 << "x"
+                                 << "";
     QTest::newRow("key of another section")
-        << QByteArray("[other]\r\nk=v\r\n[option]\r\n") << "option" << "k" << "";
-    QTest::newRow("key before any section") << QByteArray("k=v\r\n[option]\r\n") << "option" << "k" << "";
-    QTest::newRow("commented key") << QByteArray("[option]\r\n;k=v\r\n") << "option" << "k" << "";
-    QTest::newRow("first of two keys wins")
-        << QByteArray("[option]\r\nk=1\r\nK=2\r\n") << "option" << "k" << "1";
+        << QByteArray("[other]\r\nk=v\r\n[option]\r\n") << "option"
+        << "k"
+        << "";
+    QTest::newRow("key before any section") << QByteArray("k=v\r\n[option]\r\n") << "option"
+                                            << "k"
+                                            << "";
+    QTest::newRow("commented key") << QByteArray("[option]\r\n;k=v\r\n") << "option"
+                                   << "k"
+                                   << "";
+    QTest::newRow("first of two keys wins") << QByteArray("[option]\r\nk=1\r\nK=2\r\n") << "option"
+                                            << "k"
+                                            << "1";
     QTest::newRow("section repeated later")
-        << QByteArray("[option]\r\na=1\r\n[x]\r\n[option]\r\nb=2\r\n") << "option" << "b" << "2";
-    QTest::newRow("empty value") << QByteArray("[option]\r\nk=\r\n") << "option" << "k" << "";
-    QTest::newRow("NUL bytes removed") << bytes("[option]\r\nk=a\0b\0\r\n") << "option" << "k" << "ab";
+        << QByteArray("[option]\r\na=1\r\n[x]\r\n[option]\r\nb=2\r\n") << "option"
+        << "b"
+        << "2";
+    QTest::newRow("empty value") << QByteArray("[option]\r\nk=\r\n") << "option"
+                                 << "k"
+                                 << "";
+    QTest::newRow("NUL bytes removed") << bytes("[option]\r\nk=a\0b\0\r\n") << "option"
+                                       << "k"
+                                       << "ab";
     QTest::newRow("GBK text") << QByteArray("[option]\r\nk=" + gb(QStringLiteral("没有匹配")))
-                              << "option" << "k" << QStringLiteral("没有匹配");
+                              << "option"
+                              << "k" << QStringLiteral("没有匹配");
     QTest::newRow("invalid bytes replaced, later keys still read")
-        << QByteArray("[option]\r\nbad=\x81\x20x\xff\r\nk=v\r\n") << "option" << "bad"
-        << QString(QChar(0xFFFD)) + " x" + QChar(0xFFFD);
+        << QByteArray("[option]\r\nbad=\x81\x20x\xff\r\nk=v\r\n") << "option"
+        << "bad" << QString(QChar(0xFFFD)) + " x" + QChar(0xFFFD);
     QTest::newRow("key after invalid bytes")
-        << QByteArray("[option]\r\nbad=\x81\x20x\xff\r\nk=v\r\n") << "option" << "k" << "v";
+        << QByteArray("[option]\r\nbad=\x81\x20x\xff\r\nk=v\r\n") << "option"
+        << "k"
+        << "v";
   }
   void read() {
     QFETCH(QByteArray, file);
@@ -93,12 +119,13 @@ class TestIniFile : public QObject {
   void cutTo1023Bytes_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("expected");
-    const QString han = QStringLiteral("中");          // 2 bytes
+    const QString han = QStringLiteral("中");              // 2 bytes
     const QString far = QString::fromUcs4(U"\U00020000");  // 4 bytes
     QTest::newRow("1023 ASCII bytes kept") << QString(1023, u'a') << QString(1023, u'a');
     QTest::newRow("ASCII cut") << QString(1500, u'a') + "tail" << QString(1023, u'a');
     QTest::newRow("2-byte characters cut on a boundary") << han.repeated(600) << han.repeated(511);
-    QTest::newRow("odd start, 2-byte fits exactly") << "a" + han.repeated(600) << "a" + han.repeated(511);
+    QTest::newRow("odd start, 2-byte fits exactly")
+        << "a" + han.repeated(600) << "a" + han.repeated(511);
     QTest::newRow("4-byte characters") << far.repeated(300) << far.repeated(255);
     QTest::newRow("spaces at the cut trimmed")
         << QString(1000, u'x') + QString(30, u' ') + "yyyy" << QString(1000, u'x');
@@ -121,25 +148,27 @@ class TestIniFile : public QObject {
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<QString>("readBack");
 
-    QTest::newRow("missing file created") << false << QByteArray() << "k" << "v"
-                                          << QByteArray("[option]\r\nk=v\r\n") << "v";
-    QTest::newRow("empty file") << true << QByteArray() << "k" << "v" << QByteArray("[option]\r\nk=v\r\n")
-                                << "v";
+    QTest::newRow("missing file created") << false << QByteArray() << "k"
+                                          << "v" << QByteArray("[option]\r\nk=v\r\n") << "v";
+    QTest::newRow("empty file") << true << QByteArray() << "k"
+                                << "v" << QByteArray("[option]\r\nk=v\r\n") << "v";
     QTest::newRow("key replaced in its stored case, the rest byte for byte")
-        << true << bytes("[a]\nx=\x81\xff\x00z\n[Option]\nK = old\n; note\n") << "k" << "new"
-        << bytes("[a]\r\nx=\x81\xff\x00z\r\n[Option]\r\nK =new\r\n; note\r\n") << "new";
+        << true << bytes("[a]\nx=\x81\xff\x00z\n[Option]\nK = old\n; note\n") << "k"
+        << "new" << bytes("[a]\r\nx=\x81\xff\x00z\r\n[Option]\r\nK =new\r\n; note\r\n") << "new";
     QTest::newRow("new key after the section's last key")
-        << true << QByteArray("[option]\r\na=1\r\n\r\n[other]\r\nb=2\r\n") << "c" << "3"
-        << QByteArray("[option]\r\na=1\r\nc=3\r\n\r\n[other]\r\nb=2\r\n") << "3";
-    QTest::newRow("new section at the end") << true << QByteArray("[other]\r\nb=2") << "a" << "1"
-                                            << QByteArray("[other]\r\nb=2\r\n[option]\r\na=1\r\n") << "1";
+        << true << QByteArray("[option]\r\na=1\r\n\r\n[other]\r\nb=2\r\n") << "c"
+        << "3" << QByteArray("[option]\r\na=1\r\nc=3\r\n\r\n[other]\r\nb=2\r\n") << "3";
+    QTest::newRow("new section at the end")
+        << true << QByteArray("[other]\r\nb=2") << "a"
+        << "1" << QByteArray("[other]\r\nb=2\r\n[option]\r\na=1\r\n") << "1";
     QTest::newRow("line breaks stay on the key's line")
-        << true << QByteArray("[option]\r\n") << "k" << "a\r\n[x]\nb"
-        << QByteArray("[option]\r\nk=a  [x] b\r\n") << "a  [x] b";
+        << true << QByteArray("[option]\r\n") << "k"
+        << "a\r\n[x]\nb" << QByteArray("[option]\r\nk=a  [x] b\r\n") << "a  [x] b";
     QTest::newRow("GB18030 text, also outside GBK")
-        << true << QByteArray() << "k" << QStringLiteral("到期时间€") + QString::fromUcs4(U"\U00020000")
-        << QByteArray("[option]\r\nk=" + gb(QStringLiteral("到期时间€") + QString::fromUcs4(U"\U00020000")) +
-                      "\r\n")
+        << true << QByteArray() << "k"
+        << QStringLiteral("到期时间€") + QString::fromUcs4(U"\U00020000")
+        << QByteArray("[option]\r\nk=" +
+                      gb(QStringLiteral("到期时间€") + QString::fromUcs4(U"\U00020000")) + "\r\n")
         << QStringLiteral("到期时间€") + QString::fromUcs4(U"\U00020000");
   }
   void write() {
@@ -164,7 +193,8 @@ class TestIniFile : public QObject {
     classIniFile ini;
     ini.INIFileName = path();
     QVERIFY(ini.DelIniKey("Option", "A"));
-    QCOMPARE(readAll(path()), QByteArray("[option]\r\nb=2\r\n[other]\r\nc=3\r\n[OPTION]\r\nd=4\r\n"));
+    QCOMPARE(readAll(path()),
+             QByteArray("[option]\r\nb=2\r\n[other]\r\nc=3\r\n[OPTION]\r\nd=4\r\n"));
     QCOMPARE(ini.GetIniKey("option", "a"), QString());
     QCOMPARE(ini.GetIniKey("option", "b"), QString("2"));
     QVERIFY(ini.DelIniSec("option"));

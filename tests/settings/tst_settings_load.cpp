@@ -18,7 +18,8 @@ QByteArray option(const QStringList& lines) {
 
 const QString B = builtinServerLine();
 const QString CRLF = QStringLiteral("\r\n");
-const QString L1 = QStringLiteral(".com,.net|||whois.one.test|||43|||No match for|||Expiration Date: |||");
+const QString L1 =
+    QStringLiteral(".com,.net|||whois.one.test|||43|||No match for|||Expiration Date: |||");
 const QString L2 = QStringLiteral(".org|||whois.two.test|||4343|||NOT FOUND|||Expiry: |||T");
 const QString L3 = QStringLiteral(".cn|||whois.cnnic.cn|||43|||没有匹配|||到期时间: |||");
 const QString FIVE = QStringLiteral(".info|||whois.info.test|||43|||NOT FOUND|||Expiry: ");
@@ -48,13 +49,14 @@ class TestSettingsLoad : public QObject {
                    const QString& options = "000", const QStringList& boxes = {"0", "5", "0"},
                    const QString& times = "0,5,0", int zone = 0, const QStringList& rows = {B},
                    const QString& serverText = B + CRLF) {
-      QTest::newRow(name) << file << flags << options << boxes << times << zone << rows << serverText;
+      QTest::newRow(name) << file << flags << options << boxes << times << zone << rows
+                          << serverText;
     };
 
     row("no file", QByteArray());
     row("empty file", QByteArray(""));
-    row("flags 2, 0.0 and -1", option({"check_whois=2", "whois_after_reg=0.0", "save_log=-1"}), "YNY",
-        "010");
+    row("flags 2, 0.0 and -1", option({"check_whois=2", "whois_after_reg=0.0", "save_log=-1"}),
+        "YNY", "010");
     row("flags all 0", option({"check_whois=0", "whois_after_reg=0", "save_log=0"}), "NNN", "111");
     row("flags not numeric count as missing",
         option({"check_whois=yes", "whois_after_reg=1x", "save_log=abc"}));
@@ -67,45 +69,52 @@ class TestSettingsLoad : public QObject {
     row("intervals at the 16-bit limits",
         option({"whois_time=32767", "whois_timeout=-32768", "whois_time2=32767.4"}), "YYN", "000",
         {"32767", "-32768", "32767.4"}, "32767,-32768,32767");
-    row("intervals not numeric", option({"whois_time=abc", "whois_timeout=1e3", "whois_time2=0x10"}));
+    row("intervals not numeric",
+        option({"whois_time=abc", "whois_timeout=1e3", "whois_time2=0x10"}));
     row("intervals outside 16 bits",
-        option({"whois_time=32768", "whois_timeout=" + QString(2000, u'9'), "whois_time2=32767.5"}));
+        option(
+            {"whois_time=32768", "whois_timeout=" + QString(2000, u'9'), "whois_time2=32767.5"}));
     row("time zone 8", option({"intTimeZone=8"}), "YYN", "000", defBoxes, "0,5,0", 8);
     row("time zone -12", option({"intTimeZone=-12"}));
     row("time zone 13", option({"intTimeZone=13"}));
-    row("time zone 12.6 passes before rounding", option({"intTimeZone=12.6"}), "YYN", "000", defBoxes,
-        "0,5,0", 13);
-    row("time zone -11.5 to even", option({"intTimeZone=-11.5"}), "YYN", "000", defBoxes, "0,5,0", -12);
+    row("time zone 12.6 passes before rounding", option({"intTimeZone=12.6"}), "YYN", "000",
+        defBoxes, "0,5,0", 13);
+    row("time zone -11.5 to even", option({"intTimeZone=-11.5"}), "YYN", "000", defBoxes, "0,5,0",
+        -12);
     row("time zone not numeric", option({"intTimeZone=+8h"}));
 
     row("servers: second of three unusable",
-        option({"whois_no=3", "whois_server_1=" + L1, "whois_server_2=" + FIVE, "whois_server_3=" + L3}),
+        option({"whois_no=3", "whois_server_1=" + L1, "whois_server_2=" + FIVE,
+                "whois_server_3=" + L3}),
         "YYN", "000", defBoxes, "0,5,0", 0, {L1, "", L3}, L1 + CRLF + L3 + CRLF);
-    row("servers: none usable", option({"whois_no=2", "whois_server_1=" + FIVE}), "YYN", "000", defBoxes,
-        "0,5,0", 0, {B}, B);
+    row("servers: none usable", option({"whois_no=2", "whois_server_1=" + FIVE}), "YYN", "000",
+        defBoxes, "0,5,0", 0, {B}, B);
     row("servers: whois_no 0", option({"whois_no=0", "whois_server_1=" + L1}));
     row("servers: whois_no negative", option({"whois_no=-1", "whois_server_1=" + L1}));
     row("servers: whois_no not numeric", option({"whois_no=one", "whois_server_1=" + L1}));
     row("servers: whois_no above 16 bits", option({"whois_no=40000", "whois_server_1=" + L1}));
     row("servers: whois_no 2.5 reads two lines",
-        option({"whois_no=2.5", "whois_server_1=" + L1, "whois_server_2=" + L2, "whois_server_3=" + L3}),
+        option({"whois_no=2.5", "whois_server_1=" + L1, "whois_server_2=" + L2,
+                "whois_server_3=" + L3}),
         "YYN", "000", defBoxes, "0,5,0", 0, {L1, L2}, L1 + CRLF + L2 + CRLF);
-    row("servers: whois_no 0.4 rounds to none", option({"whois_no=0.4", "whois_server_1=" + L1}), "YYN",
-        "000", defBoxes, "0,5,0", 0, {B}, B);
-    row("servers: pieces after the sixth ignored", option({"whois_no=1", "whois_server_1=" + L2 + "|||x"}),
-        "YYN", "000", defBoxes, "0,5,0", 0, {L2}, L2 + "|||x" + CRLF);
+    row("servers: whois_no 0.4 rounds to none", option({"whois_no=0.4", "whois_server_1=" + L1}),
+        "YYN", "000", defBoxes, "0,5,0", 0, {B}, B);
+    row("servers: pieces after the sixth ignored",
+        option({"whois_no=1", "whois_server_1=" + L2 + "|||x"}), "YYN", "000", defBoxes, "0,5,0", 0,
+        {L2}, L2 + "|||x" + CRLF);
     {
       const QString head = QStringLiteral(".com|||h|||43|||x|||y|||");
       row("servers: a huge line cut to 1023 bytes",
-          option({"whois_no=1", "whois_server_1=" + head + QString(2000, u'z')}), "YYN", "000", defBoxes,
-          "0,5,0", 0, {head + QString(1023 - head.size(), u'z')},
+          option({"whois_no=1", "whois_server_1=" + head + QString(2000, u'z')}), "YYN", "000",
+          defBoxes, "0,5,0", 0, {head + QString(1023 - head.size(), u'z')},
           head + QString(1023 - head.size(), u'z') + CRLF);
     }
     row("keys and section in other cases",
-        gb("[OPTION]\r\nCHECK_WHOIS=0\r\nWhois_No=1\r\nWHOIS_SERVER_1=" + L3 + "\r\n"), "NYN", "100",
-        defBoxes, "0,5,0", 0, {L3}, L3 + CRLF);
+        gb("[OPTION]\r\nCHECK_WHOIS=0\r\nWhois_No=1\r\nWHOIS_SERVER_1=" + L3 + "\r\n"), "NYN",
+        "100", defBoxes, "0,5,0", 0, {L3}, L3 + CRLF);
     row("NUL and invalid bytes",
-        bytes("[option]\r\njunk=\xff\xfe\x81\r\nwhois_timeout=1\0" "0\r\ncheck_whois=\0 0\r\n"),
+        bytes("[option]\r\njunk=\xff\xfe\x81\r\nwhois_timeout=1\0"
+              "0\r\ncheck_whois=\0 0\r\n"),
         "NYN", "100", {"0", "10", "0"}, "0,10,0");
   }
   void load() {
@@ -142,17 +151,20 @@ class TestSettingsLoad : public QObject {
   // default and is named; missing keys and empty numbers say nothing.
   void optionKeys_data() {
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("values");  // warm_connections, warm_interval, warm_url, timed_lead_ms, time_server
+    QTest::addColumn<QStringList>(
+        "values");  // warm_connections, warm_interval, warm_url, timed_lead_ms, time_server
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QStringList>("named");  // the keys the problems name, in order
     const QStringList def{"4", "15", "", "0", "ntp.aliyun.com"};
     QTest::newRow("none of them") << QStringList() << def << def << QStringList();
-    QTest::newRow("valid")
-        << QStringList{"warm_connections=0", "warm_interval=3600", "warm_url=HTTPS://reg.example/ping",
-                       "timed_lead_ms=5000", "time_server=127.0.0.1:1123"}
-        << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000", "127.0.0.1:1123"}
-        << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000", "127.0.0.1:1123"}
-        << QStringList();
+    QTest::newRow("valid") << QStringList{"warm_connections=0", "warm_interval=3600",
+                                          "warm_url=HTTPS://reg.example/ping", "timed_lead_ms=5000",
+                                          "time_server=127.0.0.1:1123"}
+                           << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000",
+                                          "127.0.0.1:1123"}
+                           << QStringList{"0", "3600", "HTTPS://reg.example/ping", "5000",
+                                          "127.0.0.1:1123"}
+                           << QStringList();
     QTest::newRow("blanks and leading zeros")
         << QStringList{"warm_connections= 064 ", "timed_lead_ms=0007"}
         << QStringList{"64", "15", "", "7", "ntp.aliyun.com"}
@@ -163,18 +175,20 @@ class TestSettingsLoad : public QObject {
     QTest::newRow("an empty time server turns it off")
         << QStringList{"time_server="} << QStringList{"4", "15", "", "0", ""}
         << QStringList{"4", "15", "", "0", ""} << QStringList();
-    QTest::newRow("out of range")
-        << QStringList{"warm_connections=65", "warm_interval=0", "timed_lead_ms=5001"} << def << def
-        << QStringList{"warm_connections", "warm_interval", "timed_lead_ms"};
+    QTest::newRow("out of range") << QStringList{"warm_connections=65", "warm_interval=0",
+                                                 "timed_lead_ms=5001"}
+                                  << def << def
+                                  << QStringList{"warm_connections", "warm_interval",
+                                                 "timed_lead_ms"};
     QTest::newRow("not whole numbers")
-        << QStringList{"warm_connections=4.0", "warm_interval=-5", "timed_lead_ms=1e3"} << def << def
-        << QStringList{"warm_connections", "warm_interval", "timed_lead_ms"};
-    QTest::newRow("beyond 32 bits") << QStringList{"timed_lead_ms=99999999999999999999"} << def << def
-                                    << QStringList{"timed_lead_ms"};
-    QTest::newRow("URL of another scheme") << QStringList{"warm_url=ftp://reg.example/"} << def << def
-                                           << QStringList{"warm_url"};
-    QTest::newRow("URL without host") << QStringList{"warm_url=http://"} << def << def
-                                      << QStringList{"warm_url"};
+        << QStringList{"warm_connections=4.0", "warm_interval=-5", "timed_lead_ms=1e3"} << def
+        << def << QStringList{"warm_connections", "warm_interval", "timed_lead_ms"};
+    QTest::newRow("beyond 32 bits") << QStringList{"timed_lead_ms=99999999999999999999"} << def
+                                    << def << QStringList{"timed_lead_ms"};
+    QTest::newRow("URL of another scheme")
+        << QStringList{"warm_url=ftp://reg.example/"} << def << def << QStringList{"warm_url"};
+    QTest::newRow("URL without host")
+        << QStringList{"warm_url=http://"} << def << def << QStringList{"warm_url"};
     QTest::newRow("time server port out of range")
         << QStringList{"time_server=ntp.example:70000"} << def << def << QStringList{"time_server"};
     QTest::newRow("time server no host name")
@@ -212,8 +226,10 @@ class TestSettingsLoad : public QObject {
     SettingsDialogState dialog;
     loadSettings(path(), settings, dialog);
     QCOMPARE(settings.problems,
-             (QStringList{QStringLiteral("设置文件中 warm_connections=abc 有误：预热连接数只能为0到64之间的整数！已使用默认值 4"),
-                          QStringLiteral("设置文件中 warm_url=ftp://x/ 有误：预热地址只能为空或 http、https 网址！已使用默认值（空）")}));
+             (QStringList{QStringLiteral("设置文件中 warm_connections=abc "
+                                         "有误：预热连接数只能为0到64之间的整数！已使用默认值 4"),
+                          QStringLiteral("设置文件中 warm_url=ftp://x/ 有误：预热地址只能为空或 "
+                                         "http、https 网址！已使用默认值（空）")}));
   }
 
   // A missing yes/no key leaves the dialog's option as it was.

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include <QTemporaryDir>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QTemporaryDir>
 
 #include "settings/SettingsStore.h"
 #include "settings_fixture.h"
@@ -23,14 +23,13 @@ class InstalledCopy {
   InstalledCopy() {
     QVERIFY(base_.isValid());
     QFile::setPermissions(base_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                            QFile::ReadGroup | QFile::ExeGroup |
-                                            QFile::ReadOther | QFile::ExeOther);
+                                            QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                            QFile::ExeOther);
     QVERIFY(QDir(base_.path()).mkdir(QStringLiteral("bin")));
     QVERIFY(QFile::copy(QStringLiteral(ZEMBRIN_BIN), program()));
-    QVERIFY(QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner |
-                                                 QFile::ExeOwner | QFile::ReadOther |
-                                                 QFile::ExeOther | QFile::ReadGroup |
-                                                 QFile::ExeGroup));
+    QVERIFY(QFile::setPermissions(
+        program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                       QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
     if (asRoot()) {
       setpriv_ = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
       QVERIFY2(!setpriv_.isEmpty(), "setpriv (util-linux) is needed to run the program as nobody");
@@ -91,9 +90,9 @@ class InstalledCopy {
  private:
   void lockProgramFolder(bool locked) {
     if (asRoot()) return;  // root-owned 0755 is what nobody cannot write
-    QFile::setPermissions(programDir(), locked ? QFile::ReadOwner | QFile::ExeOwner
-                                               : QFile::ReadOwner | QFile::WriteOwner |
-                                                     QFile::ExeOwner);
+    QFile::setPermissions(programDir(),
+                          locked ? QFile::ReadOwner | QFile::ExeOwner
+                                 : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   }
 
   QTemporaryDir base_;
@@ -111,15 +110,24 @@ class TestSettingsPath : public QObject {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("xdg");
     QTest::addColumn<QString>("expected");  // $HOME, $TMP and $XDG stand for the folders
-    QTest::newRow("writable folder: portable") << "$TMP" << "$XDG" << "$TMP/zembrin.ini";
-    QTest::newRow("/usr/bin: installed") << "/usr/bin" << "$XDG" << "$XDG/zembrin/zembrin.ini";
-    QTest::newRow("/usr/bin/ written with a slash")
-        << "/usr/bin/" << "$XDG" << "$XDG/zembrin/zembrin.ini";
-    QTest::newRow("/usr/local/bin") << "/usr/local/bin" << "$XDG" << "$XDG/zembrin/zembrin.ini";
-    QTest::newRow("XDG_CONFIG_HOME unset")
-        << "/usr/bin" << "" << "$HOME/.config/zembrin/zembrin.ini";
-    QTest::newRow("XDG_CONFIG_HOME relative, so ignored")
-        << "/usr/bin" << "config" << "$HOME/.config/zembrin/zembrin.ini";
+    QTest::newRow("writable folder: portable") << "$TMP"
+                                               << "$XDG"
+                                               << "$TMP/zembrin.ini";
+    QTest::newRow("/usr/bin: installed") << "/usr/bin"
+                                         << "$XDG"
+                                         << "$XDG/zembrin/zembrin.ini";
+    QTest::newRow("/usr/bin/ written with a slash") << "/usr/bin/"
+                                                    << "$XDG"
+                                                    << "$XDG/zembrin/zembrin.ini";
+    QTest::newRow("/usr/local/bin") << "/usr/local/bin"
+                                    << "$XDG"
+                                    << "$XDG/zembrin/zembrin.ini";
+    QTest::newRow("XDG_CONFIG_HOME unset") << "/usr/bin"
+                                           << ""
+                                           << "$HOME/.config/zembrin/zembrin.ini";
+    QTest::newRow("XDG_CONFIG_HOME relative, so ignored") << "/usr/bin"
+                                                          << "config"
+                                                          << "$HOME/.config/zembrin/zembrin.ini";
   }
   void rule() {
     QFETCH(QString, programDir);
@@ -142,9 +150,12 @@ class TestSettingsPath : public QObject {
     QTest::addColumn<bool>("fileBeside");
     QTest::addColumn<QString>("xdg");       // "set", "unset" or "unwritable"
     QTest::addColumn<QString>("expected");  // relative to the test folder; "" for beside
-    QTest::newRow("XDG_CONFIG_HOME set") << false << "set" << "xdg/zembrin/zembrin.ini";
-    QTest::newRow("XDG_CONFIG_HOME unset") << false << "unset" << "home/.config/zembrin/zembrin.ini";
-    QTest::newRow("a file beside the program keeps it portable") << true << "set" << "";
+    QTest::newRow("XDG_CONFIG_HOME set") << false << "set"
+                                         << "xdg/zembrin/zembrin.ini";
+    QTest::newRow("XDG_CONFIG_HOME unset") << false << "unset"
+                                           << "home/.config/zembrin/zembrin.ini";
+    QTest::newRow("a file beside the program keeps it portable") << true << "set"
+                                                                 << "";
   }
   void installedProgram() {
     QFETCH(bool, fileBeside);

@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 #include "settings/SettingsStore.h"
 #include "settings_fixture.h"
@@ -28,7 +28,8 @@ QByteArray option(const QStringList& lines) {
 
 const QString B = builtinServerLine();
 const QString CRLF = QStringLiteral("\r\n");
-const QString L1 = QStringLiteral(".com,.net|||whois.one.test|||43|||No match for|||Expiration Date: |||");
+const QString L1 =
+    QStringLiteral(".com,.net|||whois.one.test|||43|||No match for|||Expiration Date: |||");
 const QString L2 = QStringLiteral(".org|||whois.two.test|||4343|||NOT FOUND|||Expiry: |||T");
 const QString L3 = QStringLiteral(".cn|||whois.cnnic.cn|||43|||没有匹配|||到期时间: |||");
 const QString OLD = QStringLiteral(".old|||whois.old.test|||43|||gone|||until |||");
@@ -66,10 +67,14 @@ QStringList written(const QString& options, const QStringList& boxes,
                     const QStringList& optionBoxes = kOptionDefaults) {
   return {"check_whois=" + QString(options[0] == u'0' ? "1" : "0"),
           "whois_after_reg=" + QString(options[1] == u'0' ? "1" : "0"),
-          "save_log=" + QString(options[2] == u'0' ? "1" : "0"), "whois_time=" + boxes[0],
-          "whois_timeout=" + boxes[1], "whois_time2=" + boxes[2],
-          "warm_connections=" + optionBoxes[0], "warm_interval=" + optionBoxes[1],
-          "warm_url=" + optionBoxes[2], "timed_lead_ms=" + optionBoxes[3],
+          "save_log=" + QString(options[2] == u'0' ? "1" : "0"),
+          "whois_time=" + boxes[0],
+          "whois_timeout=" + boxes[1],
+          "whois_time2=" + boxes[2],
+          "warm_connections=" + optionBoxes[0],
+          "warm_interval=" + optionBoxes[1],
+          "warm_url=" + optionBoxes[2],
+          "timed_lead_ms=" + optionBoxes[3],
           "time_server=" + optionBoxes[4]};
 }
 
@@ -115,8 +120,8 @@ class TestSettingsSave : public QObject {
     auto saved = [](const char* name, const QByteArray& file, const QString& options,
                     const QStringList& boxes, const QString& server, const QByteArray& after,
                     const QString& flags, const QString& times, const QStringList& rows) {
-      QTest::newRow(name) << file << options << boxes << server << QString() << after << flags << times
-                          << rows;
+      QTest::newRow(name) << file << options << boxes << server << QString() << after << flags
+                          << times << rows;
     };
     auto refused = [](const char* name, const QStringList& boxes, const QString& server,
                       const QString& message, const QString& options = "000") {
@@ -126,16 +131,19 @@ class TestSettingsSave : public QObject {
     };
 
     saved("defaults on a missing file", QByteArray(), "000", def, B + CRLF,
-          option(written("000", def) + QStringList{"whois_server_1=" + B, "whois_no=1"}), "YYY", "0,5,0",
-          {B});
+          option(written("000", def) + QStringList{"whois_server_1=" + B, "whois_no=1"}), "YYY",
+          "0,5,0", {B});
     saved("否 written as 0", QByteArray(), "111", def, L1,
-          option(written("111", def) + QStringList{"whois_server_1=" + L1, "whois_no=1"}), "NNN", "0,5,0",
-          {L1});
-    saved("intervals stored as typed, used rounded", QByteArray(), "000", {"1.5", " 7 ", "-0.4"}, L1,
-          option(written("000", {"1.5", " 7 ", "-0.4"}) + QStringList{"whois_server_1=" + L1, "whois_no=1"}),
+          option(written("111", def) + QStringList{"whois_server_1=" + L1, "whois_no=1"}), "NNN",
+          "0,5,0", {L1});
+    saved("intervals stored as typed, used rounded", QByteArray(), "000", {"1.5", " 7 ", "-0.4"},
+          L1,
+          option(written("000", {"1.5", " 7 ", "-0.4"}) +
+                 QStringList{"whois_server_1=" + L1, "whois_no=1"}),
           "YYY", "2,7,0", {L1});
     saved("intervals at the 16-bit limit", QByteArray(), "000", {"32767", "0", "+00"}, L1,
-          option(written("000", {"32767", "0", "+00"}) + QStringList{"whois_server_1=" + L1, "whois_no=1"}),
+          option(written("000", {"32767", "0", "+00"}) +
+                 QStringList{"whois_server_1=" + L1, "whois_no=1"}),
           "YYY", "32767,0,0", {L1});
     saved("blank lines dropped, lines trimmed and renumbered", QByteArray(), "000", def,
           "  " + L1 + "  \r\n\r\n   \r\n" + L2 + "\r\n",
@@ -147,49 +155,57 @@ class TestSettingsSave : public QObject {
                   "whois_server_3=" + L3}) +
               "[other]\r\nk=v\r\n",
           "000", def, L3,
-          option(QStringList{"intTimeZone=8", "whois_no=1", "whois_server_1=" + L3, "whois_server_2=" + L2,
-                             "whois_server_3=" + L3} +
+          option(QStringList{"intTimeZone=8", "whois_no=1", "whois_server_1=" + L3,
+                             "whois_server_2=" + L2, "whois_server_3=" + L3} +
                  written("000", def)) +
               "[other]\r\nk=v\r\n",
           "YYY", "0,5,0", {L3});
-    saved("否 with an empty box: servers untouched", option({"whois_no=1", "whois_server_1=" + L1}), "100",
-          def, "", option(QStringList{"whois_no=1", "whois_server_1=" + L1} + written("100", def)), "NYY",
+    saved("否 with an empty box: servers untouched", option({"whois_no=1", "whois_server_1=" + L1}),
+          "100", def, "",
+          option(QStringList{"whois_no=1", "whois_server_1=" + L1} + written("100", def)), "NYY",
           "0,5,0", {OLD});
     saved("only line breaks: whois_no 0, table kept",
-          option({"whois_no=2", "whois_server_1=" + L1, "whois_server_2=" + L2}), "000", def, "\r\n\r\n",
+          option({"whois_no=2", "whois_server_1=" + L1, "whois_server_2=" + L2}), "000", def,
+          "\r\n\r\n",
           option(QStringList{"whois_no=0", "whois_server_1=" + L1, "whois_server_2=" + L2} +
                  written("000", def)),
           "YYY", "0,5,0", {OLD});
-    saved("pieces after the ninth kept in the line", QByteArray(), "000", def, L2 + "|||20|||4|||busy|||x",
-          option(written("000", def) + QStringList{"whois_server_1=" + L2 + "|||20|||4|||busy|||x", "whois_no=1"}),
+    saved("pieces after the ninth kept in the line", QByteArray(), "000", def,
+          L2 + "|||20|||4|||busy|||x",
+          option(written("000", def) +
+                 QStringList{"whois_server_1=" + L2 + "|||20|||4|||busy|||x", "whois_no=1"}),
           "YYY", "0,5,0", {L2});
     {
       // Rate and parallel: positive numbers, or a rate of 0 (one at a time);
       // both may be left out, also when a ninth field follows.
-      const QString rated = L1 + "|||0.5|||1", zero = L2 + "|||0|||", ninth = L3 + "|||||||||频率过快";
+      const QString rated = L1 + "|||0.5|||1", zero = L2 + "|||0|||",
+                    ninth = L3 + "|||||||||频率过快";
       saved("rate and parallel", QByteArray(), "000", def, rated + CRLF + zero + CRLF + ninth,
-            option(written("000", def) + QStringList{"whois_server_1=" + rated, "whois_server_2=" + zero,
+            option(written("000", def) + QStringList{"whois_server_1=" + rated,
+                                                     "whois_server_2=" + zero,
                                                      "whois_server_3=" + ninth, "whois_no=3"}),
             "YYY", "0,5,0", {L1, L2, L3});
       // RDAP rows use neither the port nor the markers.
-      const QString rdap = ".com|||https://rdap.verisign.com/com/v1/" + QString(15, u'|') + "20|||4";
+      const QString rdap =
+          ".com|||https://rdap.verisign.com/com/v1/" + QString(15, u'|') + "20|||4";
       saved("RDAP row without port and markers", QByteArray(), "000", def, rdap,
-            option(written("000", def) + QStringList{"whois_server_1=" + rdap, "whois_no=1"}), "YYY",
-            "0,5,0", {".com|||https://rdap.verisign.com/com/v1/" + QString(12, u'|')});
+            option(written("000", def) + QStringList{"whois_server_1=" + rdap, "whois_no=1"}),
+            "YYY", "0,5,0", {".com|||https://rdap.verisign.com/com/v1/" + QString(12, u'|')});
     }
     {
       const QString a = ".a|||h|||0|||x|||y|||", b = ".b|||h|||65535|||x|||y|||";
       saved("ports 0 and 65535", QByteArray(), "000", def, a + CRLF + b,
-            option(written("000", def) + QStringList{"whois_server_1=" + a, "whois_server_2=" + b, "whois_no=2"}),
+            option(written("000", def) +
+                   QStringList{"whois_server_1=" + a, "whois_server_2=" + b, "whois_no=2"}),
             "YYY", "0,5,0", {a, b});
       const QString blanks = ".c|||h||| 43 |||x|||y|||";
       saved("port with blanks around it", QByteArray(), "000", def, blanks,
-            option(written("000", def) + QStringList{"whois_server_1=" + blanks, "whois_no=1"}), "YYY",
-            "0,5,0", {blanks});
+            option(written("000", def) + QStringList{"whois_server_1=" + blanks, "whois_no=1"}),
+            "YYY", "0,5,0", {blanks});
       const QString longest = ".com|||h|||43|||x|||y|||" + QString(1023 - 24, u'z');
       saved("a line of 1023 bytes", QByteArray(), "000", def, longest,
-            option(written("000", def) + QStringList{"whois_server_1=" + longest, "whois_no=1"}), "YYY",
-            "0,5,0", {longest});
+            option(written("000", def) + QStringList{"whois_server_1=" + longest, "whois_no=1"}),
+            "YYY", "0,5,0", {longest});
       refused("a line of 1024 bytes", def, longest + "z", MLONG);
     }
 
@@ -219,7 +235,8 @@ class TestSettingsSave : public QObject {
     refused("port with a tab", def, ".com|||h|||\t43|||x|||y|||", MPORT);
     refused("empty deleted marker", def, L1 + CRLF + ".net|||h|||43||||||y|||", MMARK);
     refused("deleted marker of spaces", def, ".net|||h|||43|||   |||y|||", MMARK);
-    refused("bad ports are found before empty markers", def, ".a|||h||||||||||||\r\n.b|||h|||x|||m|||e|||", MPORT);
+    refused("bad ports are found before empty markers", def,
+            ".a|||h||||||||||||\r\n.b|||h|||x|||m|||e|||", MPORT);
     refused("rate not a number", def, L1 + "|||fast|||4", MRATE);
     refused("rate negative", def, L1 + "|||-1|||4", MRATE);
     refused("parallel 0", def, L1 + "|||20|||0", MRATE);
@@ -324,7 +341,8 @@ class TestSettingsSave : public QObject {
     saved("highest, an https URL and an IPv6 server with port",
           {"64", "3600", "https://reg.example.com/ping", "5000", "[::1]:1123"},
           {"64", "3600", "https://reg.example.com/ping", "5000", "[::1]:1123"});
-    saved("leading zeros, a host with port", {"007", "15", "http://127.0.0.1:8080/", "050", "127.0.0.1:123"},
+    saved("leading zeros, a host with port",
+          {"007", "15", "http://127.0.0.1:8080/", "050", "127.0.0.1:123"},
           {"7", "15", "http://127.0.0.1:8080/", "50", "127.0.0.1:123"});
     refused("the WHOIS checks come first", {"x", "15", "", "0", ""}, M1, "x");
     refused("connections 65", {"65", "15", "", "0", ""}, MCONN);
@@ -364,9 +382,8 @@ class TestSettingsSave : public QObject {
     }
     QVERIFY(ok);
     QCOMPARE(optionValues(settings), values);
-    QCOMPARE(readFile(path()),
-             option(written("000", {"0", "5", "0"}, boxes) +
-                    QStringList{"whois_server_1=" + B, "whois_no=1"}));
+    QCOMPARE(readFile(path()), option(written("000", {"0", "5", "0"}, boxes) +
+                                      QStringList{"whois_server_1=" + B, "whois_no=1"}));
     Settings loaded;
     SettingsDialogState shown;
     loadSettings(path(), loaded, shown);
@@ -390,17 +407,21 @@ class TestSettingsSave : public QObject {
                          << QStringList{"logs/run.log", "https://api.example/hook?d={{{domain}}}",
                                         "{\"text\":\"{{{reply}}}\"}"}
                          << QString()
-                         << QStringList{"log_file=logs/run.log", "notify_url=https://api.example/hook?d={{{domain}}}",
+                         << QStringList{"log_file=logs/run.log",
+                                        "notify_url=https://api.example/hook?d={{{domain}}}",
                                         "notify_body={\"text\":\"{{{reply}}}\"}"};
-    QTest::newRow("unused: no keys") << plain << QStringList{"", "", ""} << QString() << QStringList{};
+    QTest::newRow("unused: no keys")
+        << plain << QStringList{"", "", ""} << QString() << QStringList{};
     QTest::newRow("cleared: emptied")
-        << option({"whois_no=1", "whois_server_1=" + L1, "notify_url=http://h/x"}) << QStringList{"", "", ""}
-        << QString() << QStringList{"notify_url="};
-    QTest::newRow("not http") << plain << QStringList{"", "mailto:me@example.com", ""}
-                              << "通知地址有误，须为 http 或 https 地址，不发送通知：mailto:me@example.com"
-                              << QStringList{};
-    QTest::newRow("unknown placeholder") << plain << QStringList{"", "http://h/x", "t={{{text}}}"}
-                                         << "通知模板中的占位符 {{{text}}} 未知，请检查！" << QStringList{};
+        << option({"whois_no=1", "whois_server_1=" + L1, "notify_url=http://h/x"})
+        << QStringList{"", "", ""} << QString() << QStringList{"notify_url="};
+    QTest::newRow("not http")
+        << plain << QStringList{"", "mailto:me@example.com", ""}
+        << "通知地址有误，须为 http 或 https 地址，不发送通知：mailto:me@example.com"
+        << QStringList{};
+    QTest::newRow("unknown placeholder")
+        << plain << QStringList{"", "http://h/x", "t={{{text}}}"}
+        << "通知模板中的占位符 {{{text}}} 未知，请检查！" << QStringList{};
     QTest::newRow("body too long") << plain << QStringList{"", "http://h/x", QString(1024, u'b')}
                                    << "通知内容过长，不能超过1023字节，请检查！" << QStringList{};
   }
@@ -443,7 +464,8 @@ class TestSettingsSave : public QObject {
     QVERIFY(writeFile(path(), old));
     SettingsDialogState dialog;
     QStringList lines;
-    for (int i = 0; i < 6; ++i) lines << QStringLiteral(".t%1|||h|||43|||x|||y|||").arg(i) + QString(900, u'z');
+    for (int i = 0; i < 6; ++i)
+      lines << QStringLiteral(".t%1|||h|||43|||x|||y|||").arg(i) + QString(900, u'z');
     dialog.whois_server = lines.join(CRLF);
     Settings settings = before();
     ScriptedPrompter prompter;
@@ -508,13 +530,16 @@ class TestSettingsSave : public QObject {
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QStringList>("optional");  // rate, parallel, limited text
     const QStringList none{"", "", ""};
-    QTest::newRow("six, the last empty") << "a|||b|||c|||d|||e|||" << true
-                                         << QStringList{"a", "b", "c", "d", "e", ""} << none;
+    QTest::newRow("six, the last empty")
+        << "a|||b|||c|||d|||e|||" << true << QStringList{"a", "b", "c", "d", "e", ""} << none;
     QTest::newRow("seven") << " a |||b|||c|||d|||e|||f|||g" << true
-                           << QStringList{" a ", "b", "c", "d", "e", "f"} << QStringList{"g", "", ""};
+                           << QStringList{" a ", "b", "c", "d", "e", "f"}
+                           << QStringList{"g", "", ""};
     QTest::newRow("ten") << "a|||b|||c|||d|||e|||f|||20|||4|||busy|||x" << true
-                         << QStringList{"a", "b", "c", "d", "e", "f"} << QStringList{"20", "4", "busy"};
-    QTest::newRow("five") << "a|||b|||c|||d|||e" << false << QStringList{"", "", "", "", "", ""} << none;
+                         << QStringList{"a", "b", "c", "d", "e", "f"}
+                         << QStringList{"20", "4", "busy"};
+    QTest::newRow("five") << "a|||b|||c|||d|||e" << false << QStringList{"", "", "", "", "", ""}
+                          << none;
     QTest::newRow("empty") << "" << false << QStringList{"", "", "", "", "", ""} << none;
   }
   void rowFromLine() {
@@ -525,8 +550,9 @@ class TestSettingsSave : public QObject {
     bool got = !ok;
     const ServerRow r = serverRowFromLine(line, &got);
     QCOMPARE(got, ok);
-    QCOMPARE((QStringList{r.suffixes, r.server, r.port, r.deleted_mark, r.expiry_head, r.expiry_tail}),
-             fields);
+    QCOMPARE(
+        (QStringList{r.suffixes, r.server, r.port, r.deleted_mark, r.expiry_head, r.expiry_tail}),
+        fields);
     QCOMPARE((QStringList{r.rate, r.parallel, r.limited_mark}), optional);
   }
 
@@ -537,17 +563,28 @@ class TestSettingsSave : public QObject {
     QTest::addColumn<bool>("valid");
     QTest::addColumn<double>("perSecond");  // 0: one at a time
     QTest::addColumn<int>("inFlight");
-    QTest::newRow("absent") << "" << "" << true << 0.0 << 1;
-    QTest::newRow("rate 0") << "0" << "" << true << 0.0 << 1;
-    QTest::newRow("rate 0.0, parallel 8") << "0.0" << "8" << true << 0.0 << 1;
-    QTest::newRow("20 / 4") << "20" << "4" << true << 20.0 << 4;
-    QTest::newRow("spaces") << " 2.5 " << " 3 " << true << 2.5 << 3;
-    QTest::newRow("half") << ".5" << "1" << true << 0.5 << 1;
-    QTest::newRow("sign") << "+20" << "4" << false << 0.0 << 1;
-    QTest::newRow("exponent") << "1e3" << "4" << false << 0.0 << 1;
-    QTest::newRow("parallel too large") << "20" << "99999999999" << false << 0.0 << 1;
-    QTest::newRow("parallel negative") << "20" << "-4" << false << 0.0 << 1;
-    QTest::newRow("rate 0, parallel 0") << "0" << "0" << false << 0.0 << 1;
+    QTest::newRow("absent") << ""
+                            << "" << true << 0.0 << 1;
+    QTest::newRow("rate 0") << "0"
+                            << "" << true << 0.0 << 1;
+    QTest::newRow("rate 0.0, parallel 8") << "0.0"
+                                          << "8" << true << 0.0 << 1;
+    QTest::newRow("20 / 4") << "20"
+                            << "4" << true << 20.0 << 4;
+    QTest::newRow("spaces") << " 2.5 "
+                            << " 3 " << true << 2.5 << 3;
+    QTest::newRow("half") << ".5"
+                          << "1" << true << 0.5 << 1;
+    QTest::newRow("sign") << "+20"
+                          << "4" << false << 0.0 << 1;
+    QTest::newRow("exponent") << "1e3"
+                              << "4" << false << 0.0 << 1;
+    QTest::newRow("parallel too large") << "20"
+                                        << "99999999999" << false << 0.0 << 1;
+    QTest::newRow("parallel negative") << "20"
+                                       << "-4" << false << 0.0 << 1;
+    QTest::newRow("rate 0, parallel 0") << "0"
+                                        << "0" << false << 0.0 << 1;
   }
   void queryPace() {
     QFETCH(QString, rate);
@@ -579,12 +616,13 @@ class TestSettingsSave : public QObject {
     QStringList texts;
     for (const QLabel* l : dlg.findChildren<QLabel*>()) texts << l->text();
     for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>()) texts << b->text();
-    for (const char* t : {"Whois服务器设置，可多行，多个域名用,分隔",
-                          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"
-                          "[|||每秒查询数|||同时查询数]",
-                          "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志",
-                          "注册后是否继续 whois 查询", "间隔", "预热连接数", "预热间隔", "预热地址",
-                          "时间服务器", "定时提前", "毫秒", "保 存", "退 出"})
+    for (const char* t :
+         {"Whois服务器设置，可多行，多个域名用,分隔",
+          "格式：域名类型|||服务器地址|||端口|||已删除特征|||到期时间头特征|||到期时间尾特征"
+          "[|||每秒查询数|||同时查询数]",
+          "检测Whois后再注册", "Whois检测时间间隔", "超时", "保存日志", "注册后是否继续 whois 查询",
+          "间隔", "预热连接数", "预热间隔", "预热地址", "时间服务器", "定时提前", "毫秒", "保 存",
+          "退 出"})
       QVERIFY2(texts.contains(QString::fromUtf8(t)), t);
     QCOMPARE(texts.count(QStringLiteral("秒")), 4);
     QCOMPARE(texts.count(QStringLiteral("是")), 3);
@@ -656,8 +694,8 @@ class TestSettingsSave : public QObject {
     QCOMPARE(settings.time_server, QStringLiteral("127.0.0.1:1123"));
     QCOMPARE(readFile(path()),
              option(written("001", {"12", "9", "0"}, {"4", "15", "", "0", "127.0.0.1:1123"}) +
-                    QStringList{"whois_server_1=" + B, "whois_server_2=" + L1, "whois_server_3=" + L2,
-                                "whois_no=3"}));
+                    QStringList{"whois_server_1=" + B, "whois_server_2=" + L1,
+                                "whois_server_3=" + L2, "whois_no=3"}));
   }
 
   // The picture drags the captionless dialog with the left button only.

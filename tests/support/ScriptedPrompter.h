@@ -1,7 +1,7 @@
 #pragma once
 #include <QList>
-#include <functional>
 #include <QStringList>
+#include <functional>
 
 #include "platform/Prompter.h"
 
@@ -16,10 +16,10 @@ class ScriptedPrompter : public Prompter {
     bool question;
   };
 
-  QList<bool> answers;       // Yes/No answers in order; No once empty
-  QStringList openNames;     // open dialog results in order; "" once empty
-  QStringList saveNames;     // save dialog results in order; "" once empty
-  QList<Shown> shown;        // every message and question, in order
+  QList<bool> answers;    // Yes/No answers in order; No once empty
+  QStringList openNames;  // open dialog results in order; "" once empty
+  QStringList saveNames;  // save dialog results in order; "" once empty
+  QList<Shown> shown;     // every message and question, in order
 
   // Runs while a message box would be open (e.g. to check state at that moment).
   std::function<void(const QString&)> onMessage;

@@ -24,16 +24,26 @@ namespace {
 
 QByteArray reasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -110,7 +120,8 @@ class StubHttpConnection : public QObject {
       const QByteArray name = line.left(colon).trimmed();
       const QByteArray value = line.mid(colon + 1).trimmed();
       current_.headers.append({name, value});
-      if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) bodyLength_ = value.toLongLong();
+      if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+        bodyLength_ = value.toLongLong();
     }
   }
 
@@ -150,10 +161,11 @@ class StubHttpConnection : public QObject {
   void writeReply(const StubHttpServer::Reply& reply, bool closeAfter) {
     if (done_) return;
     const bool reset = reply.behaviour == StubHttpServer::Behaviour::ResetMidReply;
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
-                     reasonPhrase(reply.status) + "\r\nContent-Type: " + reply.contentType +
-                     "\r\nContent-Length: " +
-                     QByteArray::number(reply.body.size() + (reset ? 100000 : 0)) + "\r\n";
+    QByteArray out =
+        "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) +
+        "\r\nContent-Type: " + reply.contentType +
+        "\r\nContent-Length: " + QByteArray::number(reply.body.size() + (reset ? 100000 : 0)) +
+        "\r\n";
     for (const auto& h : reply.headers) out += h.first + ": " + h.second + "\r\n";
     if (closeAfter) out += "Connection: close\r\n";
     out += "\r\n";
@@ -277,7 +289,8 @@ StubHttpServer::StubHttpServer(Threading threading) {
 StubHttpServer::~StubHttpServer() {
   if (thread_) {
     StubHttpCore* core = core_;
-    QMetaObject::invokeMethod(core, [core] { delete core; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        core, [core] { delete core; }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
     delete thread_;

@@ -34,10 +34,12 @@ QByteArray answer(const QByteArray& query, const StubSntpServer::Reply& r, qint6
   p[1] = r.behaviour == B::KissOfDeath ? 0 : 1;
   p[2] = 6;
   p[3] = static_cast<uchar>(-20);
-  if (r.behaviour == B::KissOfDeath) std::memcpy(p + 12, "RATE", 4);
-  else std::memcpy(p + 12, "GPS\0", 4);
+  if (r.behaviour == B::KissOfDeath)
+    std::memcpy(p + 12, "RATE", 4);
+  else
+    std::memcpy(p + 12, "GPS\0", 4);
   const qint64 sendUs = wallUs();
-  putNtp(p + 16, sendUs + lead - 1000000);  // reference: a second ago
+  putNtp(p + 16, sendUs + lead - 1000000);         // reference: a second ago
   std::memcpy(p + 24, query.constData() + 40, 8);  // originate = the query's transmit
   if (r.behaviour == B::WrongOrigin) p[31] ^= 0x5a;
   putNtp(p + 32, (r.stampOnSend ? sendUs : receivedUs) + lead);
@@ -84,7 +86,8 @@ StubSntpServer::~StubSntpServer() {
     QUdpSocket* socket = socket_;
     QUdpSocket* other = other_;
     QMetaObject::invokeMethod(
-        socket, [socket, other] {
+        socket,
+        [socket, other] {
           delete socket;
           delete other;
         },

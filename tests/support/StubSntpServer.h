@@ -16,13 +16,13 @@ class QUdpSocket;
 class StubSntpServer {
  public:
   enum class Behaviour {
-    Answer,        // a good reply
-    Silent,        // no reply at all
-    KissOfDeath,   // stratum 0, "RATE"
+    Answer,          // a good reply
+    Silent,          // no reply at all
+    KissOfDeath,     // stratum 0, "RATE"
     Unsynchronised,  // leap indicator 3
-    WrongOrigin,   // originate timestamp not the query's transmit
-    Short,         // 47 bytes
-    OtherPort,     // a good reply, but sent from another port
+    WrongOrigin,     // originate timestamp not the query's transmit
+    Short,           // 47 bytes
+    OtherPort,       // a good reply, but sent from another port
   };
   struct Reply {
     Behaviour behaviour = Behaviour::Answer;

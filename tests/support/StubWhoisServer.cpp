@@ -97,7 +97,8 @@ StubWhoisServer::StubWhoisServer(Threading threading) {
     thread_->start();
   }
   QMetaObject::invokeMethod(
-      anchor_, [this] {
+      anchor_,
+      [this] {
         server_ = new QTcpServer(anchor_);
         QObject::connect(server_, &QTcpServer::newConnection, anchor_, [this] {
           while (QTcpSocket* s = server_->nextPendingConnection()) {
@@ -124,7 +125,8 @@ StubWhoisServer::~StubWhoisServer() {
 bool StubWhoisServer::listen(quint16 port) {
   bool ok = false;
   QMetaObject::invokeMethod(
-      anchor_, [&] {
+      anchor_,
+      [&] {
         ok = server_->listen(QHostAddress::LocalHost, port);
         port_ = server_->serverPort();
       },

@@ -22,7 +22,8 @@ struct TaskFixture {
   }
 
   // A valid one-domain task in form mode against url.
-  void setSimpleTask(const QString& url, const QString& domains = QStringLiteral("domain===a.com")) {
+  void setSimpleTask(const QString& url,
+                     const QString& domains = QStringLiteral("domain===a.com")) {
     w.removeHint(Ctl::txt_api_url);
     view.setText(Ctl::txt_api_url, url);
     view.setText(Ctl::common1, QStringLiteral("user===bob"));

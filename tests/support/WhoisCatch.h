@@ -16,7 +16,9 @@
 inline const QString kDeletedMark = QStringLiteral("No match for");
 inline const QString kExpiryHead = QStringLiteral("Expiration Date: ");
 
-inline QString catchDomain(int i) { return QStringLiteral("d%1.com").arg(i, 3, 10, QLatin1Char('0')); }
+inline QString catchDomain(int i) {
+  return QStringLiteral("d%1.com").arg(i, 3, 10, QLatin1Char('0'));
+}
 
 inline QByteArray deletedReply(const QString& domain) {
   return ("No match for \"" + domain.toUpper() + "\".\r\n>>> Last update of whois database\r\n")
@@ -66,8 +68,15 @@ struct WhoisCatch {
   // A server row on the stub; rate and parallel empty: one at a time.
   ServerRow row(const QString& suffixes, const QString& rate = QString(),
                 const QString& parallel = QString()) const {
-    ServerRow r{suffixes, QStringLiteral("127.0.0.1"), QString::number(whoisServer.port()),
-                kDeletedMark, kExpiryHead, QString(), rate, parallel, {}};
+    ServerRow r{suffixes,
+                QStringLiteral("127.0.0.1"),
+                QString::number(whoisServer.port()),
+                kDeletedMark,
+                kExpiryHead,
+                QString(),
+                rate,
+                parallel,
+                {}};
     return r;
   }
 

@@ -13,15 +13,18 @@ void TestMd5::digest_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("hex");
   // The test suite of RFC 1321, appendix A.5.
-  QTest::newRow("rfc empty") << "" << "d41d8cd98f00b204e9800998ecf8427e";
-  QTest::newRow("rfc a") << "a" << "0cc175b9c0f1b6a831c399e269772661";
-  QTest::newRow("rfc abc") << "abc" << "900150983cd24fb0d6963f7d28e17f72";
-  QTest::newRow("rfc message digest") << "message digest" << "f96b697d7cb7938d525a2f31aaf161d0";
+  QTest::newRow("rfc empty") << ""
+                             << "d41d8cd98f00b204e9800998ecf8427e";
+  QTest::newRow("rfc a") << "a"
+                         << "0cc175b9c0f1b6a831c399e269772661";
+  QTest::newRow("rfc abc") << "abc"
+                           << "900150983cd24fb0d6963f7d28e17f72";
+  QTest::newRow("rfc message digest") << "message digest"
+                                      << "f96b697d7cb7938d525a2f31aaf161d0";
   QTest::newRow("rfc alphabet") << "abcdefghijklmnopqrstuvwxyz"
                                 << "c3fcd3d76192e4007dfb496cca67e13b";
-  QTest::newRow("rfc alnum")
-      << "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
-      << "d174ab98d277d9f5a5611c2c9f419d9f";
+  QTest::newRow("rfc alnum") << "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                             << "d174ab98d277d9f5a5611c2c9f419d9f";
   QTest::newRow("rfc digits") << QString("1234567890").repeated(8)
                               << "57edf4a22be3c955ac49da2e2107b67a";
   // Padding boundaries: the length fits the last block, just does not, fills it.

@@ -27,9 +27,12 @@ QString field(TaskFixture& f, const QString& name) {
     if (hint) return f.view.hintColour(c.id) ? "1" : "0";
     switch (c.kind) {
       case CtlKind::List:
-      case CtlKind::Options: return QString::number(f.view.index(c.id));
-      case CtlKind::CheckBox: return f.view.checked(c.id) ? "1" : "0";
-      default: return f.view.text(c.id);
+      case CtlKind::Options:
+        return QString::number(f.view.index(c.id));
+      case CtlKind::CheckBox:
+        return f.view.checked(c.id) ? "1" : "0";
+      default:
+        return f.view.text(c.id);
     }
   }
   qFatal("no control %s", qPrintable(name));
@@ -40,8 +43,14 @@ void setFields(TaskFixture& f, const QStringList& fields) {
   for (const QString& entry : fields) {
     const qsizetype eq = entry.indexOf('=');
     const QString name = entry.left(eq), value = entry.mid(eq + 1);
-    if (name == "utf8_send") { f.w.utf8_send = qint16(value.toInt()); continue; }
-    if (name == "utf8_reply") { f.w.utf8_reply = qint16(value.toInt()); continue; }
+    if (name == "utf8_send") {
+      f.w.utf8_send = qint16(value.toInt());
+      continue;
+    }
+    if (name == "utf8_reply") {
+      f.w.utf8_reply = qint16(value.toInt());
+      continue;
+    }
     if (name.startsWith("hint:")) {
       for (const ControlInfo& c : allControls())
         if (name.mid(5) == QLatin1String(c.name)) f.view.setHintColour(c.id, value == "1");
@@ -51,9 +60,14 @@ void setFields(TaskFixture& f, const QStringList& fields) {
       if (name != QLatin1String(c.name)) continue;
       switch (c.kind) {
         case CtlKind::List:
-        case CtlKind::Options: f.view.setIndex(c.id, value.toInt()); break;
-        case CtlKind::CheckBox: f.view.setChecked(c.id, value == "1"); break;
-        default: f.view.setText(c.id, value);
+        case CtlKind::Options:
+          f.view.setIndex(c.id, value.toInt());
+          break;
+        case CtlKind::CheckBox:
+          f.view.setChecked(c.id, value == "1");
+          break;
+        default:
+          f.view.setText(c.id, value);
       }
     }
   }
@@ -80,14 +94,32 @@ bool writeBytes(const QString& path, const QByteArray& bytes) {
 
 // Every field a task file carries, none at its default.
 const QStringList kFullTask = {
-    QString::fromUtf8("domain_var=域名"), "chkbox_utf8=1", "chkbox_utf8_return=1",
-    "txt_api_url=http://127.0.0.1:8080/r?x={{{a}}}", "reg_second=25", "send_time=2",
-    "frequence=5", "time_out=7", "time_format=42", "send_interval=1", "radio_send_type=1",
-    "radio_post_type=1", "radio_return_info=0", "radio_send_info=1", "time_var=t",
-    "md5_name=sig", "md5_var=a + {{{b}}}", "year1=2026", "month1=2", "day1=28", "hour1=23",
-    "minute1=59", "second1=58",
+    QString::fromUtf8("domain_var=域名"),
+    "chkbox_utf8=1",
+    "chkbox_utf8_return=1",
+    "txt_api_url=http://127.0.0.1:8080/r?x={{{a}}}",
+    "reg_second=25",
+    "send_time=2",
+    "frequence=5",
+    "time_out=7",
+    "time_format=42",
+    "send_interval=1",
+    "radio_send_type=1",
+    "radio_post_type=1",
+    "radio_return_info=0",
+    "radio_send_info=1",
+    "time_var=t",
+    "md5_name=sig",
+    "md5_var=a + {{{b}}}",
+    "year1=2026",
+    "month1=2",
+    "day1=28",
+    "hour1=23",
+    "minute1=59",
+    "second1=58",
     QString::fromUtf8("common1=a===中文 €₩😀\r\n  b===  spaced\r\n\tc===tab"),
-    "dyn1=d===x.com|||n===1\r\nd===y.com|||n===2", "dyn2=q===1"};
+    "dyn1=d===x.com|||n===1\r\nd===y.com|||n===2",
+    "dyn2=q===1"};
 
 }  // namespace
 
@@ -163,13 +195,39 @@ void TestTaskFile::exactLayout() {
   QVERIFY(bytes.contains("x===\xD6\xD0\r\n"));  // GBK bytes, no byte-order mark
   QVERIFY(bytes.startsWith("[config_begin]\r\n"));
   QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
-  const QStringList expected = {
-      "[config_begin]", "use_utf8===0", "use_utf8_return===0",
-      "api===" + texts::kApiHint, "time===1", "time_unit===2", "frequence===0", "time_out===4",
-      "time_format===0", "frequence_unit===0", "send_type===0", "sent_mode===0", "return===2",
-      "send===2", "year===", "month===", "day===", "hour===", "minute===", "second===",
-      "[config_end]", "", "[common_begin]", "c===1", "[common_end]", "", "[dyn1_begin]", "",
-      "[dyn1_end]", "", "[dyn2_begin]", QString::fromUtf8("x===中"), "[dyn2_end]"};
+  const QStringList expected = {"[config_begin]",
+                                "use_utf8===0",
+                                "use_utf8_return===0",
+                                "api===" + texts::kApiHint,
+                                "time===1",
+                                "time_unit===2",
+                                "frequence===0",
+                                "time_out===4",
+                                "time_format===0",
+                                "frequence_unit===0",
+                                "send_type===0",
+                                "sent_mode===0",
+                                "return===2",
+                                "send===2",
+                                "year===",
+                                "month===",
+                                "day===",
+                                "hour===",
+                                "minute===",
+                                "second===",
+                                "[config_end]",
+                                "",
+                                "[common_begin]",
+                                "c===1",
+                                "[common_end]",
+                                "",
+                                "[dyn1_begin]",
+                                "",
+                                "[dyn1_end]",
+                                "",
+                                "[dyn2_begin]",
+                                QString::fromUtf8("x===中"),
+                                "[dyn2_end]"};
   QCOMPARE(charsets::fromGb18030(bytes), expected.join("\r\n") + "\r\n");
 
   // Hours come back as hours.
@@ -181,10 +239,14 @@ void TestTaskFile::exactLayout() {
 void TestTaskFile::savePath_data() {
   QTest::addColumn<QString>("chosen");
   QTest::addColumn<QString>("written");  // empty: nothing written, nothing shown
-  QTest::newRow("no dot: .txt appended") << "task" << "task.txt";
-  QTest::newRow("own extension kept") << "task.dat" << "task.dat";
-  QTest::newRow("dot in the folder name") << "sub.d/task" << "sub.d/task";
-  QTest::newRow("cancelled") << "" << "";
+  QTest::newRow("no dot: .txt appended") << "task"
+                                         << "task.txt";
+  QTest::newRow("own extension kept") << "task.dat"
+                                      << "task.dat";
+  QTest::newRow("dot in the folder name") << "sub.d/task"
+                                          << "sub.d/task";
+  QTest::newRow("cancelled") << ""
+                             << "";
 }
 
 void TestTaskFile::savePath() {
@@ -253,16 +315,34 @@ void TestTaskFile::gbkFixtureLoads() {
   f.w.load_info_Click();
   QCOMPARE(f.prompter.messages(), QStringList{"载入完成！"});
   const QStringList expected = {
-      QString::fromUtf8("domain_var=域名"), "chkbox_utf8=1", "utf8_send=-1",
-      "chkbox_utf8_return=0", "utf8_reply=0",
-      QString::fromUtf8("txt_api_url=http://127.0.0.1:8080/注册?u={{{用户}}}"), "reg_second=30",
-      "send_time=1", "frequence=3", "time_out=5", "time_format=2", "send_interval=0",
-      "radio_send_type=0", "radio_post_type=1", "radio_return_info=1", "radio_send_info=0",
-      QString::fromUtf8("time_var=时间"), QString::fromUtf8("md5_name=签名"),
-      QString::fromUtf8("md5_var=用户+{{{密码}}}+\"密钥€\""), "year1=2025", "month1=6", "day1=1",
-      "hour1=8", "minute1=30", "second1=15",
+      QString::fromUtf8("domain_var=域名"),
+      "chkbox_utf8=1",
+      "utf8_send=-1",
+      "chkbox_utf8_return=0",
+      "utf8_reply=0",
+      QString::fromUtf8("txt_api_url=http://127.0.0.1:8080/注册?u={{{用户}}}"),
+      "reg_second=30",
+      "send_time=1",
+      "frequence=3",
+      "time_out=5",
+      "time_format=2",
+      "send_interval=0",
+      "radio_send_type=0",
+      "radio_post_type=1",
+      "radio_return_info=1",
+      "radio_send_info=0",
+      QString::fromUtf8("time_var=时间"),
+      QString::fromUtf8("md5_name=签名"),
+      QString::fromUtf8("md5_var=用户+{{{密码}}}+\"密钥€\""),
+      "year1=2025",
+      "month1=6",
+      "day1=1",
+      "hour1=8",
+      "minute1=30",
+      "second1=15",
       QString::fromUtf8("common1=用户===张三\r\n密码===口令€123\r\n"),
-      QString::fromUtf8("dyn1=域名===例子.中国|||备注===第一\r\n域名===测试.公司|||备注===第二\r\n"),
+      QString::fromUtf8(
+          "dyn1=域名===例子.中国|||备注===第一\r\n域名===测试.公司|||备注===第二\r\n"),
       "dyn2="};
   verifyFields(f, expected);
 
@@ -278,12 +358,14 @@ void TestTaskFile::gbkFixtureLoads() {
 void TestTaskFile::exampleTaskIsValid() {
   TaskFixture f;
   QString error;
-  QVERIFY2(readTaskFile(f.w, QStringLiteral(ZEMBRIN_SOURCE_DIR "/examples/register-task.txt"), &error),
-           qPrintable(error));
+  QVERIFY2(
+      readTaskFile(f.w, QStringLiteral(ZEMBRIN_SOURCE_DIR "/examples/register-task.txt"), &error),
+      qPrintable(error));
   QVERIFY2(ValidateTask(f.w), qPrintable(f.prompter.messages().join('|')));
   QCOMPARE(f.w.utf8_send, qint16(-1));
   BuildVariableTables(f.w);
-  QCOMPARE(f.w.reg.Form1, QString("username=demo&apikey=0123456789abcdef&action=register&period=1"));
+  QCOMPARE(f.w.reg.Form1,
+           QString("username=demo&apikey=0123456789abcdef&action=register&period=1"));
   QCOMPARE(f.w.domain_list, QStringList({"example-one.com", "example-two.net"}));
   QCOMPARE(f.w.md5_table.size(), 5);
   QCOMPARE(f.view.text(Ctl::time_format), texts::kTimeFormatUnix);
@@ -300,10 +382,10 @@ void TestTaskFile::loadRules_data() {
   QTest::newRow("keys exact after trimming")
       << gb("[config_begin]\r\nDomain_var===x\r\n  domain_var  ===  y  \r\n[config_end]\r\n")
       << QStringList{"domain_var=y"};
-  QTest::newRow("later section wins")
-      << gb("[config_begin]\r\ndomain_var===a\r\n[config_end]\r\n[config_begin]\r\ndomain_var===b\r\n"
-            "time===5\r\n[config_end]\r\n")
-      << QStringList{"domain_var=b", "reg_second=5"};
+  QTest::newRow("later section wins") << gb("[config_begin]\r\ndomain_var===a\r\n[config_end]\r\n["
+                                            "config_begin]\r\ndomain_var===b\r\n"
+                                            "time===5\r\n[config_end]\r\n")
+                                      << QStringList{"domain_var=b", "reg_second=5"};
   QTest::newRow("markers anywhere in a line")
       << gb("## [config_begin] ##\r\ndomain_var===a\r\nx[config_end]x\r\ndomain_var===b\r\n"
             "--[common_begin]--\r\nc===1\r\n..[common_end]..\r\n")
@@ -314,23 +396,26 @@ void TestTaskFile::loadRules_data() {
   QTest::newRow("begin marker on the last line")
       << gb("x\r\n[config_begin]") << QStringList{"domain_var=keep", "common1="};
   QTest::newRow("empty dates from the clock")
-      << gb("[config_begin]\r\nyear===\r\nmonth===\r\nday===\r\nhour===\r\nminute===\r\nsecond===\r\n"
+      << gb("[config_begin]\r\nyear===\r\nmonth===\r\nday===\r\nhour===\r\nminute===\r\nsecond==="
+            "\r\n"
             "[config_end]\r\n")
       << QStringList{"year1=2024", "month1=3", "day1=5", "hour1=7", "minute1=8", "second1=0"};
   QTest::newRow("indexes out of range ignored")
-      << gb("[config_begin]\r\ntime_unit===3\r\nfrequence===89\r\ntime_out===48\r\ntime_format===43\r\n"
+      << gb("[config_begin]\r\ntime_unit===3\r\nfrequence===89\r\ntime_out===48\r\ntime_format==="
+            "43\r\n"
             "frequence_unit===-1\r\nsend_type===2\r\nsent_mode===x\r\nreturn===3\r\nsend===1.0\r\n"
             "[config_end]\r\n")
-      << QStringList{"send_time=1", "frequence=1", "time_out=1", "time_format=1", "send_interval=1",
-                     "radio_send_type=1", "radio_post_type=1", "radio_return_info=1",
-                     "radio_send_info=1"};
+      << QStringList{"send_time=1",       "frequence=1",         "time_out=1",
+                     "time_format=1",     "send_interval=1",     "radio_send_type=1",
+                     "radio_post_type=1", "radio_return_info=1", "radio_send_info=1"};
   QTest::newRow("last indexes accepted")
-      << gb("[config_begin]\r\ntime_unit===2\r\nfrequence===88\r\ntime_out===47\r\ntime_format===42\r\n"
+      << gb("[config_begin]\r\ntime_unit===2\r\nfrequence===88\r\ntime_out===47\r\ntime_format==="
+            "42\r\n"
             "frequence_unit===0\r\nsend_type===0\r\nsent_mode===0\r\nreturn===2\r\nsend===2\r\n"
             "[config_end]\r\n")
-      << QStringList{"send_time=2", "frequence=88", "time_out=47", "time_format=42",
-                     "send_interval=0", "radio_send_type=0", "radio_post_type=0",
-                     "radio_return_info=2", "radio_send_info=2"};
+      << QStringList{"send_time=2",       "frequence=88",        "time_out=47",
+                     "time_format=42",    "send_interval=0",     "radio_send_type=0",
+                     "radio_post_type=0", "radio_return_info=2", "radio_send_info=2"};
   QTest::newRow("blank content lines dropped, spaces kept")
       << gb("[common_begin]\r\n  a===1\r\n   \r\n\r\n\tb===2\r\n[common_end]\r\n")
       << QStringList{"common1=  a===1\r\n\tb===2\r\n"};
@@ -341,8 +426,9 @@ void TestTaskFile::loadRules_data() {
       << gb("[dyn1_begin]\r\nd===a\r\n[dyn1_end]\r\n[dyn1_begin]\r\nd===b")
       << QStringList{"dyn1=d===a\r\nd===b\r\n", "dyn2=", "common1="};
   QTest::newRow("no markers: content emptied, nothing else")
-      << gb("just text\r\n") << QStringList{"common1=", "dyn1=", "dyn2=", "domain_var=keep",
-                                            "reg_second=9", "hint:txt_api_url=1"};
+      << gb("just text\r\n")
+      << QStringList{
+             "common1=", "dyn1=", "dyn2=", "domain_var=keep", "reg_second=9", "hint:txt_api_url=1"};
   QTest::newRow("LF line ends")
       << gb("[config_begin]\ndomain_var===a\n[config_end]\n[dyn2_begin]\nq===1\n[dyn2_end]\n")
       << QStringList{"domain_var=a", "dyn2=q===1\r\n"};
@@ -368,11 +454,13 @@ void TestTaskFile::loadRules() {
   QFETCH(QStringList, expected);
   platform::setClockForTests([] { return QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9)); });
   TaskFixture f;
-  setFields(f, {"domain_var=keep", "txt_api_url=keep-api", "hint:txt_api_url=1", "reg_second=9",
-                "send_time=1", "frequence=1", "time_out=1", "time_format=1", "send_interval=1",
-                "radio_send_type=1", "radio_post_type=1", "radio_return_info=1",
-                "radio_send_info=1", "common1=old\r\n", "dyn1=old\r\n", "dyn2=old\r\n",
-                "chkbox_utf8=0", "utf8_send=0", "chkbox_utf8_return=1", "utf8_reply=-1"});
+  setFields(
+      f,
+      {"domain_var=keep",   "txt_api_url=keep-api", "hint:txt_api_url=1",   "reg_second=9",
+       "send_time=1",       "frequence=1",          "time_out=1",           "time_format=1",
+       "send_interval=1",   "radio_send_type=1",    "radio_post_type=1",    "radio_return_info=1",
+       "radio_send_info=1", "common1=old\r\n",      "dyn1=old\r\n",         "dyn2=old\r\n",
+       "chkbox_utf8=0",     "utf8_send=0",          "chkbox_utf8_return=1", "utf8_reply=-1"});
   const QString path = f.dir.filePath("rules.txt");
   QVERIFY(writeBytes(path, file));
   QString error;
@@ -396,7 +484,8 @@ void TestTaskFile::loadQuestionAndDialog() {
   QFETCH(bool, yes);
   QFETCH(QString, chosen);
   TaskFixture f;
-  QVERIFY(writeBytes(f.dir.filePath("task.txt"), "[config_begin]\r\ndomain_var===new\r\n[config_end]\r\n"));
+  QVERIFY(writeBytes(f.dir.filePath("task.txt"),
+                     "[config_begin]\r\ndomain_var===new\r\n[config_end]\r\n"));
   QVERIFY(QDir(f.dir.path()).mkdir("folder.txt"));
   f.view.setText(Ctl::domain_var, "old");
   f.view.setText(Ctl::common1, "old\r\n");
@@ -490,9 +579,11 @@ void TestTaskFile::oversizedFileRefused() {
   f.prompter.answers << true;
   f.prompter.openNames << path;
   f.w.load_info_Click();
-  QCOMPARE(f.prompter.messages(),
-           QStringList{QStringLiteral("载入失败！任务文件 %1 大小为 %2 MB，超过 256 MB 的上限，未载入任何内容。")
-                           .arg(path, shown)});
+  QCOMPARE(
+      f.prompter.messages(),
+      QStringList{
+          QStringLiteral("载入失败！任务文件 %1 大小为 %2 MB，超过 256 MB 的上限，未载入任何内容。")
+              .arg(path, shown)});
   QCOMPARE(f.view.text(Ctl::domain_var), QString("old"));
   QCOMPARE(f.view.text(Ctl::dyn1), QString("d===old.com\r\n"));
 }
@@ -541,7 +632,9 @@ void TestTaskFile::checkBoxSetBeforeFlag() {
 
   const QString path = dir.filePath("t.txt");
   QVERIFY(writeBytes(path, QString("[config_begin]\r\nuse_utf8===%1\r\nuse_utf8_return===%1\r\n"
-                                   "[config_end]\r\n").arg(value).toLatin1()));
+                                   "[config_end]\r\n")
+                               .arg(value)
+                               .toLatin1()));
   QString error;
   QVERIFY(readTaskFile(w, path, &error));
   QCOMPARE(view.checked(Ctl::chkbox_utf8), boxAfter);

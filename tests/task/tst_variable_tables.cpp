@@ -9,7 +9,8 @@ namespace {
 const QString kUrl = QStringLiteral("http://127.0.0.1:8080/reg");
 
 QString rowText(const Md5Row& r) {
-  return r.term + '|' + r.value + '|' + QString::number(r.filled) + '|' + QString::number(r.hash_first);
+  return r.term + '|' + r.value + '|' + QString::number(r.filled) + '|' +
+         QString::number(r.hash_first);
 }
 }  // namespace
 
@@ -36,59 +37,96 @@ void TestVariableTables::build_data() {
   QTest::addColumn<QStringList>("domains");
 
   QTest::newRow("second === drops the rest")
-      << "a===b===c\r\ndomain===x.com" << "" << "" << "" << false << kUrl << "a=b&domain=x.com"
-      << QStringList() << QStringList() << QStringList{"x.com"};
+      << "a===b===c\r\ndomain===x.com"
+      << ""
+      << ""
+      << "" << false << kUrl << "a=b&domain=x.com" << QStringList() << QStringList()
+      << QStringList{"x.com"};
   QTest::newRow("spaces around === kept")
-      << "user === bob\r\ndomain===x.com" << "" << "" << "user" << false << kUrl
-      << "user = bob&domain=x.com" << QStringList{"user||0|0"} << QStringList()
-      << QStringList{"x.com"};
-  QTest::newRow("blank lines and lines without ===")
-      << "\r\n   \r\nnoassign\r\nk===v\r\n\r\ndomain===x.com" << "" << "" << "" << false << kUrl
-      << "k=v&domain=x.com" << QStringList() << QStringList() << QStringList{"x.com"};
-  QTest::newRow("three terms, none filled")
-      << "domain===x.com" << "" << "" << "a + {{{ b }}} + \"k\"" << false << kUrl
-      << "domain=x.com" << QStringList{"a||0|0", "b||0|1", "\"k\"||0|0"} << QStringList()
-      << QStringList{"x.com"};
-  QTest::newRow("terms filled, hashed one digested")
-      << "a===1\r\nb===2\r\ndomain===x.com" << "" << "" << "a + {{{ b }}} + \"k\"" << false << kUrl
-      << "a=1&b=2&domain=x.com" << QStringList{"a|1|1|0", "b|" + md5("2") + "|1|1", "\"k\"||0|0"}
+      << "user === bob\r\ndomain===x.com"
+      << ""
+      << ""
+      << "user" << false << kUrl << "user = bob&domain=x.com" << QStringList{"user||0|0"}
       << QStringList() << QStringList{"x.com"};
+  QTest::newRow("blank lines and lines without ===")
+      << "\r\n   \r\nnoassign\r\nk===v\r\n\r\ndomain===x.com"
+      << ""
+      << ""
+      << "" << false << kUrl << "k=v&domain=x.com" << QStringList() << QStringList()
+      << QStringList{"x.com"};
+  QTest::newRow("three terms, none filled")
+      << "domain===x.com"
+      << ""
+      << ""
+      << "a + {{{ b }}} + \"k\"" << false << kUrl << "domain=x.com"
+      << QStringList{"a||0|0", "b||0|1", "\"k\"||0|0"} << QStringList() << QStringList{"x.com"};
+  QTest::newRow("terms filled, hashed one digested")
+      << "a===1\r\nb===2\r\ndomain===x.com"
+      << ""
+      << ""
+      << "a + {{{ b }}} + \"k\"" << false << kUrl << "a=1&b=2&domain=x.com"
+      << QStringList{"a|1|1|0", "b|" + md5("2") + "|1|1", "\"k\"||0|0"} << QStringList()
+      << QStringList{"x.com"};
   QTest::newRow("a term twice filled twice")
-      << "a===v\r\ndomain===x.com" << "" << "" << "a+a" << false << kUrl << "a=v&domain=x.com"
-      << QStringList{"a|v|1|0", "a|v|1|0"} << QStringList() << QStringList{"x.com"};
+      << "a===v\r\ndomain===x.com"
+      << ""
+      << ""
+      << "a+a" << false << kUrl << "a=v&domain=x.com" << QStringList{"a|v|1|0", "a|v|1|0"}
+      << QStringList() << QStringList{"x.com"};
   QTest::newRow("fixed domain value with commas")
-      << "domain===a.com,b.com" << "" << "" << "" << false << kUrl << "domain=a.com,b.com"
-      << QStringList() << QStringList() << QStringList{"a.com", "b.com"};
+      << "domain===a.com,b.com"
+      << ""
+      << ""
+      << "" << false << kUrl << "domain=a.com,b.com" << QStringList() << QStringList()
+      << QStringList{"a.com", "b.com"};
   QTest::newRow("dyn1 lines in order, blank lines skipped")
-      << "k===v" << "domain===a.com|||x===1\r\n\r\ndomain===b.com|||x===2\r\n   \r\ndomain===c.com|||x===3"
-      << "" << "" << false << kUrl << "k=v" << QStringList() << QStringList()
+      << "k===v"
+      << "domain===a.com|||x===1\r\n\r\ndomain===b.com|||x===2\r\n   \r\ndomain===c.com|||x===3"
+      << ""
+      << "" << false << kUrl << "k=v" << QStringList() << QStringList()
       << QStringList{"a.com", "b.com", "c.com"};
   QTest::newRow("dyn2 value taken unchanged, empty value an empty entry")
-      << "k===v" << "" << "x===1|||domain=== a.com\r\nx===2|||domain===" << "" << false << kUrl
-      << "k=v" << QStringList() << QStringList() << QStringList{" a.com", ""};
+      << "k===v"
+      << ""
+      << "x===1|||domain=== a.com\r\nx===2|||domain==="
+      << "" << false << kUrl << "k=v" << QStringList() << QStringList()
+      << QStringList{" a.com", ""};
   QTest::newRow("template mode: empty body, values to placeholders")
-      << "user===bob\r\ndomain===a.com" << "" << "" << "" << true
-      << kUrl + "?u={{{user}}}&d={{{domain}}}&u2={{{user}}}" << ""
-      << QStringList() << QStringList{"user=bob", "domain=a.com", "user=bob"}
+      << "user===bob\r\ndomain===a.com"
+      << ""
+      << ""
+      << "" << true << kUrl + "?u={{{user}}}&d={{{domain}}}&u2={{{user}}}"
+      << "" << QStringList() << QStringList{"user=bob", "domain=a.com", "user=bob"}
       << QStringList{"a.com"};
   QTest::newRow("template: spaced name fills no placeholder")
-      << "user === bob\r\ndomain===a.com" << "" << "" << "user" << false << kUrl + "?u={{{user}}}"
+      << "user === bob\r\ndomain===a.com"
+      << ""
+      << ""
+      << "user" << false << kUrl + "?u={{{user}}}"
       << "" << QStringList{"user||0|0"} << QStringList{"user="} << QStringList{"a.com"};
   QTest::newRow("line break token")
-      << "v===x{\\n}y\r\ndomain===a.com" << "" << "" << "v" << false << kUrl
-      << "v=x%0D%0Ay&domain=a.com" << QStringList{"v|x%0D%0Ay|1|0"} << QStringList()
-      << QStringList{"a.com"};
+      << "v===x{\\n}y\r\ndomain===a.com"
+      << ""
+      << ""
+      << "v" << false << kUrl << "v=x%0D%0Ay&domain=a.com" << QStringList{"v|x%0D%0Ay|1|0"}
+      << QStringList() << QStringList{"a.com"};
   QTest::newRow("line break token, utf8: encoded body, raw formula value")
-      << "v===x{\\n}y\r\ndomain===a.com" << "" << "" << "v" << true << kUrl
-      << "v=x%250D%250Ay&domain=a.com" << QStringList{"v|x%0D%0Ay|1|0"} << QStringList()
-      << QStringList{"a.com"};
+      << "v===x{\\n}y\r\ndomain===a.com"
+      << ""
+      << ""
+      << "v" << true << kUrl << "v=x%250D%250Ay&domain=a.com" << QStringList{"v|x%0D%0Ay|1|0"}
+      << QStringList() << QStringList{"a.com"};
   QTest::newRow("utf8: backslash t is a tab, Chinese as UTF-8")
-      << QString::fromUtf8("v===a\\tb\r\nn===你\r\ndomain===a.com") << "" << "" << "" << true << kUrl
-      << "v=a%09b&n=%E4%BD%A0&domain=a.com" << QStringList() << QStringList()
+      << QString::fromUtf8("v===a\\tb\r\nn===你\r\ndomain===a.com") << ""
+      << ""
+      << "" << true << kUrl << "v=a%09b&n=%E4%BD%A0&domain=a.com" << QStringList() << QStringList()
       << QStringList{"a.com"};
   QTest::newRow("template placeholders never encoded here")
-      << "v===a b\r\ndomain===a.com" << "" << "" << "" << true << kUrl + "?v={{{v}}}" << ""
-      << QStringList() << QStringList{"v=a b"} << QStringList{"a.com"};
+      << "v===a b\r\ndomain===a.com"
+      << ""
+      << ""
+      << "" << true << kUrl + "?v={{{v}}}"
+      << "" << QStringList() << QStringList{"v=a b"} << QStringList{"a.com"};
 }
 
 void TestVariableTables::build() {
@@ -147,10 +185,14 @@ void TestVariableTables::staleFormulaTableKeptWhenFormulaEmpty() {
 void TestVariableTables::expandLineBreaks_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("expanded");
-  QTest::newRow("none") << "abc" << "abc";
-  QTest::newRow("two") << "{\\n}a{\\n}" << "%0D%0Aa%0D%0A";
-  QTest::newRow("case matters") << "{\\N}" << "{\\N}";
-  QTest::newRow("nested braces") << "{{\\n}}" << "{%0D%0A}";
+  QTest::newRow("none") << "abc"
+                        << "abc";
+  QTest::newRow("two") << "{\\n}a{\\n}"
+                       << "%0D%0Aa%0D%0A";
+  QTest::newRow("case matters") << "{\\N}"
+                                << "{\\N}";
+  QTest::newRow("nested braces") << "{{\\n}}"
+                                 << "{%0D%0A}";
 }
 
 void TestVariableTables::expandLineBreaks() {

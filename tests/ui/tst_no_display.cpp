@@ -69,10 +69,13 @@ class TestNoDisplay : public QObject {
     QVERIFY(registrar.listen());
     const QString task = dir.filePath(QStringLiteral("task.txt"));
     const QString ini = dir.filePath(QStringLiteral("zembrin.ini"));
-    const QStringList lines{"[config_begin]", "domain_var===domain", "send_type===1",
-                            "api===" + registrar.url(QStringLiteral("/reg")), "[config_end]",
-                            "[common_begin]", "user===bob", "[common_end]", "[dyn1_begin]",
-                            "domain===a.com", "[dyn1_end]", "[dyn2_begin]", "[dyn2_end]"};
+    const QStringList lines{"[config_begin]", "domain_var===domain",
+                            "send_type===1",  "api===" + registrar.url(QStringLiteral("/reg")),
+                            "[config_end]",   "[common_begin]",
+                            "user===bob",     "[common_end]",
+                            "[dyn1_begin]",   "domain===a.com",
+                            "[dyn1_end]",     "[dyn2_begin]",
+                            "[dyn2_end]"};
     {
       QFile f(task);
       QVERIFY(f.open(QIODevice::WriteOnly));

@@ -45,8 +45,8 @@ class TestPrompter : public QObject {
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("shownTitle");
     QTest::addColumn<int>("shownIcon");
-    QTest::newRow("no title: the program's") << "" << int(MessageIcon::None) << "Zembrin"
-                                             << int(QMessageBox::NoIcon);
+    QTest::newRow("no title: the program's")
+        << "" << int(MessageIcon::None) << "Zembrin" << int(QMessageBox::NoIcon);
     QTest::newRow("start-up error") << "Zembrin Error" << int(MessageIcon::Critical)
                                     << "Zembrin Error" << int(QMessageBox::Critical);
     QTest::newRow("information") << "提示" << int(MessageIcon::Information) << "提示"
@@ -115,8 +115,8 @@ class TestPrompter : public QObject {
       confirmsOverwrite = !d->testOption(QFileDialog::DontConfirmOverwrite);
       d->reject();
     });
-    const QString chosen = save ? p.saveFileName(QStringLiteral("*.txt"))
-                                : p.openFileName(QStringLiteral("*.txt"));
+    const QString chosen =
+        save ? p.saveFileName(QStringLiteral("*.txt")) : p.openFileName(QStringLiteral("*.txt"));
     QVERIFY(chosen.isEmpty());  // cancelled
     QCOMPARE(filters, QStringList{QStringLiteral("*.txt (*.txt)")});
     QCOMPARE(mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -15,17 +15,17 @@
 #include <memory>
 #include <system_error>
 
-#include "platform/LogBox.h"
+#include <QTabWidget>
+#include <QTableView>
 #include "app/TaskWindow.h"
+#include "platform/LogBox.h"
 #include "support/ScriptedPrompter.h"
+#include "support/StubHttpServer.h"
+#include "support/StubWhoisServer.h"
 #include "ui/App.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
-#include "support/StubHttpServer.h"
-#include "support/StubWhoisServer.h"
 #include "whois/WatchTableModel.h"
-#include <QTabWidget>
-#include <QTableView>
 
 namespace {
 
@@ -96,7 +96,8 @@ Ctl ctlNamed(const QString& name) {
 }
 
 QStringList directoryEntries(const QString& path) {
-  return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                              QDir::NoDotAndDotDot);
 }
 
 }  // namespace
@@ -112,10 +113,14 @@ class TestWindow : public QObject {
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("last");
-    QTest::newRow("frequence") << "frequence" << 89 << 0 << "0" << "200";
-    QTest::newRow("time_out") << "time_out" << 48 << 4 << "5" << "120";
-    QTest::newRow("send_interval") << "send_interval" << 3 << 0 << "秒" << "小时";
-    QTest::newRow("send_time") << "send_time" << 3 << 0 << "秒" << "小时";
+    QTest::newRow("frequence") << "frequence" << 89 << 0 << "0"
+                               << "200";
+    QTest::newRow("time_out") << "time_out" << 48 << 4 << "5"
+                              << "120";
+    QTest::newRow("send_interval") << "send_interval" << 3 << 0 << "秒"
+                                   << "小时";
+    QTest::newRow("send_time") << "send_time" << 3 << 0 << "秒"
+                               << "小时";
     QTest::newRow("time_format") << "time_format" << 43 << 0 << "yyyy-m-d h:mm:ss"
                                  << "Unix timestamp";
   }
@@ -189,10 +194,10 @@ class TestWindow : public QObject {
     QCOMPARE(s.get<QLabel>(Ctl::reg_send)->text(), QStringLiteral("发送表单数量：0"));
 
     const std::pair<Ctl, QString> buttons[] = {
-        {Ctl::regstart, "抢注"},     {Ctl::normalreg, "普通注册"}, {Ctl::regstop, "停止"},
+        {Ctl::regstart, "抢注"},       {Ctl::normalreg, "普通注册"}, {Ctl::regstop, "停止"},
         {Ctl::time_start, "定时开始"}, {Ctl::time_end, "定时停止"},  {Ctl::load_info, "载入"},
-        {Ctl::save_info, "保存"},    {Ctl::clear_info, "清除"},    {Ctl::Command1, "时间同步"},
-        {Ctl::Command2, "MD5计算器"}, {Ctl::Command3, "Whois 设置"}};
+        {Ctl::save_info, "保存"},      {Ctl::clear_info, "清除"},    {Ctl::Command1, "时间同步"},
+        {Ctl::Command2, "MD5计算器"},  {Ctl::Command3, "Whois 设置"}};
     for (const auto& [c, caption] : buttons) {
       auto* b = s.get<QPushButton>(c);
       QVERIFY(b);
@@ -200,8 +205,9 @@ class TestWindow : public QObject {
       QCOMPARE(b->isEnabled(), c != Ctl::regstop && c != Ctl::time_end);
     }
 
-    for (auto [c, caption] : {std::pair{Ctl::chkbox_utf8, QStringLiteral("使用UTF8编码发送")},
-                              std::pair{Ctl::chkbox_utf8_return, QStringLiteral("返回信息为UTF8编码")}}) {
+    for (auto [c, caption] :
+         {std::pair{Ctl::chkbox_utf8, QStringLiteral("使用UTF8编码发送")},
+          std::pair{Ctl::chkbox_utf8_return, QStringLiteral("返回信息为UTF8编码")}}) {
       auto* box = s.get<QCheckBox>(c);
       QCOMPARE(box->text(), caption);
       QVERIFY(!box->isChecked());
@@ -245,10 +251,28 @@ class TestWindow : public QObject {
         "动态内容1：",
         "动态内容2：(规则同动态内容1)",
         "(每组变量一行，不同变量用\"|||\"分隔，\"===\"赋值，各行变量名称、顺序必需相同)",
-        "域名变量名：", "MD5变量组：", "＝MD5（", "）", "时间变量：", "格式：",
-        "超时时间：", "秒", "持续时间：", "频率：", "/每", "(0代表不限速)", "发送模式：",
-        "请求模式：", "HTML API 版", "发送信息：", "返回信息：",
-        "年", "月", "日", "时", "分"};
+        "域名变量名：",
+        "MD5变量组：",
+        "＝MD5（",
+        "）",
+        "时间变量：",
+        "格式：",
+        "超时时间：",
+        "秒",
+        "持续时间：",
+        "频率：",
+        "/每",
+        "(0代表不限速)",
+        "发送模式：",
+        "请求模式：",
+        "HTML API 版",
+        "发送信息：",
+        "返回信息：",
+        "年",
+        "月",
+        "日",
+        "时",
+        "分"};
     for (const QString& c : captions) QVERIFY2(labels.contains(c), qPrintable(c));
   }
 
@@ -257,8 +281,10 @@ class TestWindow : public QObject {
   void toggleTaskControls_data() {
     QTest::addColumn<QString>("callerDisables");
     QTest::addColumn<QString>("onlyButton");
-    QTest::newRow("running") << "time_end" << "regstop";
-    QTest::newRow("timed start armed") << "regstop" << "time_end";
+    QTest::newRow("running") << "time_end"
+                             << "regstop";
+    QTest::newRow("timed start armed") << "regstop"
+                                       << "time_end";
   }
   void toggleTaskControls() {
     QFETCH(QString, callerDisables);
@@ -275,8 +301,7 @@ class TestWindow : public QObject {
     for (Ctl c : {Ctl::common1, Ctl::dyn1, Ctl::dyn2})
       QVERIFY(s.get<QPlainTextEdit>(c)->isReadOnly());
     // Inverted, not set: the logs, read-only when idle, are writable now.
-    for (Ctl c : {Ctl::regsend, Ctl::regresult})
-      QVERIFY(!s.get<QPlainTextEdit>(c)->isReadOnly());
+    for (Ctl c : {Ctl::regsend, Ctl::regresult}) QVERIFY(!s.get<QPlainTextEdit>(c)->isReadOnly());
     for (QComboBox* l : s.win().findChildren<QComboBox*>()) QVERIFY(!l->isEnabled());
     for (QRadioButton* r : s.win().findChildren<QRadioButton*>()) QVERIFY(!r->isEnabled());
     for (QCheckBox* c : s.win().findChildren<QCheckBox*>()) QVERIFY(!c->isEnabled());
@@ -388,9 +413,12 @@ class TestWindow : public QObject {
   void startupErrorText_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
-    QTest::newRow("system error keeps its code") << "system" << "boom: No such file or directory (2)";
-    QTest::newRow("out of memory") << "memory" << "Out of memory (7)";
-    QTest::newRow("other error") << "other" << "bad value (5)";
+    QTest::newRow("system error keeps its code") << "system"
+                                                 << "boom: No such file or directory (2)";
+    QTest::newRow("out of memory") << "memory"
+                                   << "Out of memory (7)";
+    QTest::newRow("other error") << "other"
+                                 << "bad value (5)";
   }
   void startupErrorText() {
     QFETCH(QString, kind);
@@ -415,15 +443,33 @@ class TestWindow : public QObject {
     QTest::addColumn<bool>("grey");
     for (const char* box : {"txt_api_url", "md5_var"}) {
       const QString b = QString::fromLatin1(box);
-      QTest::addRow("%s click on the hint", box) << b << "click" << "" << "<empty>" << false;
-      QTest::addRow("%s double click on the hint", box) << b << "dblclick" << "" << "<empty>" << false;
-      QTest::addRow("%s right click keeps the hint", box) << b << "rightclick" << "" << "" << true;
-      QTest::addRow("%s reached by keyboard keeps the hint", box) << b << "tab" << "" << "" << true;
-      QTest::addRow("%s click then leave restores", box) << b << "click,leave" << "" << "" << true;
-      QTest::addRow("%s click in typed text", box) << b << "click" << "abc" << "abc" << false;
-      QTest::addRow("%s leave with text keeps it", box) << b << "leave" << "abc" << "abc" << false;
-      QTest::addRow("%s leave with blanks keeps them", box) << b << "leave" << "  " << "  " << false;
-      QTest::addRow("%s menu pop-up is no leaving", box) << b << "click,popup" << "" << "<empty>" << false;
+      QTest::addRow("%s click on the hint", box) << b << "click"
+                                                 << ""
+                                                 << "<empty>" << false;
+      QTest::addRow("%s double click on the hint", box) << b << "dblclick"
+                                                        << ""
+                                                        << "<empty>" << false;
+      QTest::addRow("%s right click keeps the hint", box) << b << "rightclick"
+                                                          << ""
+                                                          << "" << true;
+      QTest::addRow("%s reached by keyboard keeps the hint", box) << b << "tab"
+                                                                  << ""
+                                                                  << "" << true;
+      QTest::addRow("%s click then leave restores", box) << b << "click,leave"
+                                                         << ""
+                                                         << "" << true;
+      QTest::addRow("%s click in typed text", box) << b << "click"
+                                                   << "abc"
+                                                   << "abc" << false;
+      QTest::addRow("%s leave with text keeps it", box) << b << "leave"
+                                                        << "abc"
+                                                        << "abc" << false;
+      QTest::addRow("%s leave with blanks keeps them", box) << b << "leave"
+                                                            << "  "
+                                                            << "  " << false;
+      QTest::addRow("%s menu pop-up is no leaving", box) << b << "click,popup"
+                                                         << ""
+                                                         << "<empty>" << false;
     }
   }
   void hints() {
@@ -446,10 +492,12 @@ class TestWindow : public QObject {
       if (step == "click") {
         QTest::mouseClick(e, Qt::LeftButton);
       } else if (step == "rightclick") {
-        sendMouse(e, QEvent::MouseButtonPress, Qt::RightButton, e->mapToGlobal(QPoint(5, 5)), Qt::RightButton);
+        sendMouse(e, QEvent::MouseButtonPress, Qt::RightButton, e->mapToGlobal(QPoint(5, 5)),
+                  Qt::RightButton);
         sendMouse(e, QEvent::MouseButtonRelease, Qt::RightButton, e->mapToGlobal(QPoint(5, 5)), {});
       } else if (step == "dblclick") {
-        sendMouse(e, QEvent::MouseButtonDblClick, Qt::LeftButton, e->mapToGlobal(QPoint(5, 5)), Qt::LeftButton);
+        sendMouse(e, QEvent::MouseButtonDblClick, Qt::LeftButton, e->mapToGlobal(QPoint(5, 5)),
+                  Qt::LeftButton);
       } else if (step == "tab") {
         e->setFocus(Qt::TabFocusReason);
       } else if (step == "leave") {
@@ -566,7 +614,9 @@ class TestWindow : public QObject {
     auto* log = s.get<QPlainTextEdit>(Ctl::regresult);
     QList<QList<int>> changes;
     connect(log->document(), &QTextDocument::contentsChange, log,
-            [&](int pos, int removed, int added) { changes.append({pos, removed, added}); });
+            [&](int pos, int removed, int added) {
+              changes.append({pos, removed, added});
+            });
     QString expected;
     for (int i = 0; i < 40; ++i) {
       const QString entry = QStringLiteral("HTTP/1.1 200 OK\r\n第%1条").arg(i);
@@ -630,21 +680,29 @@ class TestWindow : public QObject {
     StubHttpServer::Reply ok;
     ok.body = "{\"code\":0,\"msg\":\"ok\"}";
     registrar.setReply(ok);
-    const QStringList domains = {"zembrin.com", "example-shop.com", "tea-house.com", "dragonfly.com",
-                                 "cloud-nine.com", "bluefish.com", "lantern.com", "mooncake.com",
-                                 "panda-mail.com", "silkroad.com"};
+    const QStringList domains = {
+        "zembrin.com",  "example-shop.com", "tea-house.com", "dragonfly.com",  "cloud-nine.com",
+        "bluefish.com", "lantern.com",      "mooncake.com",  "panda-mail.com", "silkroad.com"};
     for (int i = 0; i < domains.size(); ++i) {
       const QDate expiry = QDate::currentDate().addDays(i % 3 == 0 ? 400 : 10 + 7 * i);
-      StubWhoisServer::Script reply = StubWhoisServer::reply(
-          ("Domain Name: " + domains[i].toUpper() + "\r\nExpiration Date: " +
-           expiry.toString(Qt::ISODate) + "T04:00:00Z\r\n").toUtf8());
+      StubWhoisServer::Script reply =
+          StubWhoisServer::reply(("Domain Name: " + domains[i].toUpper() + "\r\nExpiration Date: " +
+                                  expiry.toString(Qt::ISODate) + "T04:00:00Z\r\n")
+                                     .toUtf8());
       reply.delayMs = 40 + 15 * i;
       whois.setScript(domains[i], reply);
     }
     whois.setScript("lantern.com", StubWhoisServer::reply("No match for \"LANTERN.COM\".\r\n"));
     whois.setScript("panda-mail.com", StubWhoisServer::reply("Query rate limit exceeded\r\n"));
-    ServerRow row{".com", "127.0.0.1", QString::number(whois.port()), "No match for",
-                  "Expiration Date: ", "", "20", "4", ""};
+    ServerRow row{".com",
+                  "127.0.0.1",
+                  QString::number(whois.port()),
+                  "No match for",
+                  "Expiration Date: ",
+                  "",
+                  "20",
+                  "4",
+                  ""};
     s.program->settings.whois_servers = {row};
     s.program->settings.whois_after_reg = false;
     TaskView& v = s.task().view;
@@ -668,7 +726,8 @@ class TestWindow : public QObject {
       QTRY_VERIFY(table->isVisible());
       QTest::qWait(2 * WatchTableModel::kRefreshMs);
       QAbstractItemModel* m = table->model();
-      for (int r = 0; r < m->rowCount(); ++r) shownStates << m->index(r, WatchTableModel::State).data().toString();
+      for (int r = 0; r < m->rowCount(); ++r)
+        shownStates << m->index(r, WatchTableModel::State).data().toString();
       const QByteArray target = qgetenv("ZEMBRIN_WATCH_SCREENSHOT");
       if (!target.isEmpty()) s.win().grab().save(QString::fromLocal8Bit(target));
       s.task().regstop_Click();
@@ -684,8 +743,12 @@ class TestWindow : public QObject {
       registrations += r.method != "HEAD" && r.target.startsWith("/api/register");
     QCOMPARE(registrations, 1);
     // The log boxes got their lines, the table did not take their place.
-    QVERIFY(s.task().view.text(Ctl::regresult).contains(QStringLiteral(" 域名 lantern.com 已删除，开始抢注！")));
-    QVERIFY(s.task().view.text(Ctl::regsend).contains(QStringLiteral("Sending Whois data: zembrin.com")));
+    QVERIFY(s.task()
+                .view.text(Ctl::regresult)
+                .contains(QStringLiteral(" 域名 lantern.com 已删除，开始抢注！")));
+    QVERIFY(s.task()
+                .view.text(Ctl::regsend)
+                .contains(QStringLiteral("Sending Whois data: zembrin.com")));
   }
 };
 

@@ -40,7 +40,8 @@ class TestWindowNotifications : public QObject {
  private slots:
   void initTestCase() {
     daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--print-address"), QStringLiteral("--nofork")});
+                  {QStringLiteral("--session"), QStringLiteral("--print-address"),
+                   QStringLiteral("--nofork")});
     QVERIFY2(daemon_.waitForStarted(), "dbus-daemon is not installed (scripts/setup.sh lists it)");
     QTRY_VERIFY(daemon_.canReadLine());
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
@@ -54,7 +55,8 @@ class TestWindowNotifications : public QObject {
   }
 
   void catchAndRunEndReachTheDesktop() {
-    QDBusConnection service = QDBusConnection::connectToBus(address_, QStringLiteral("fake-notifications"));
+    QDBusConnection service =
+        QDBusConnection::connectToBus(address_, QStringLiteral("fake-notifications"));
     QVERIFY(service.isConnected());
     FakeNotifications fake;
     QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,

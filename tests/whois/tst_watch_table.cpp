@@ -52,18 +52,21 @@ void TestWatchTable::statesForTheVerdicts() {
   ServerRow net = c.row(QStringLiteral(".net"), rate, rate.isEmpty() ? "" : "4");
   net.port = QString::number(gone.serverPort());
   gone.close();
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), rate, rate.isEmpty() ? "" : "4"), net};
+  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), rate, rate.isEmpty() ? "" : "4"),
+                                net};
   c.f.settings.whois_timeout = 1;
 
   WatchTableModel model(whoisMonitor(c.f.w), c.f.w.events);
   QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
   QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
   // Stop once every domain had its verdict (the silent one's comes last).
-  c.run([&] {
-    const QStringList lines = verdictLines(c.f.view);
-    return lines.contains(verdictLine("mute.com", whois::kUnclear)) &&
-           lines.contains(verdictLine("gone.net", whois::kConnectTimeout));
-  }, 8000);
+  c.run(
+      [&] {
+        const QStringList lines = verdictLines(c.f.view);
+        return lines.contains(verdictLine("mute.com", whois::kUnclear)) &&
+               lines.contains(verdictLine("gone.net", whois::kConnectTimeout));
+      },
+      8000);
   QCOMPARE(reset.size(), 1);
   QVERIFY(changed.size() >= 1);  // refreshed from the timer while it ran
   model.refresh();
@@ -100,7 +103,8 @@ void TestWatchTable::statesForTheVerdicts() {
   QCOMPARE(cell(model, rowOf(model, "none.org"), WatchTableModel::Server), QString());
   // The registration's columns, from the sending engine's catch report.
   QVERIFY(!cell(model, rowOf(model, "del.com"), WatchTableModel::SentAt).isEmpty());
-  QCOMPARE(cell(model, rowOf(model, "del.com"), WatchTableModel::RegistrarReply), QStringLiteral("OK"));
+  QCOMPARE(cell(model, rowOf(model, "del.com"), WatchTableModel::RegistrarReply),
+           QStringLiteral("OK"));
   QCOMPARE(cell(model, rowOf(model, "near.com"), WatchTableModel::SentAt), QString());
 }
 
@@ -109,7 +113,8 @@ void TestWatchTable::statesForTheVerdicts() {
 void TestWatchTable::registrationColumnsAndSorting() {
   WhoisCatch c = WhoisCatch::ofCount(12);
   c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), "50", "4")};
-  c.whoisServer.setDefaultScript(StubWhoisServer::reply(expiryReply(QDate::currentDate().addDays(9))));
+  c.whoisServer.setDefaultScript(
+      StubWhoisServer::reply(expiryReply(QDate::currentDate().addDays(9))));
   const QString caught = catchDomain(10);
   c.whoisServer.setScript(caught, StubWhoisServer::reply(deletedReply(caught)));
   c.f.settings.whois_after_reg = true;
@@ -119,7 +124,8 @@ void TestWatchTable::registrationColumnsAndSorting() {
 
   CatchReport report;
   report.domain = caught;
-  report.deletedAtUs = QDateTime(QDate(2030, 6, 15), QTime(4, 30, 0, 123)).toMSecsSinceEpoch() * 1000;
+  report.deletedAtUs =
+      QDateTime(QDate(2030, 6, 15), QTime(4, 30, 0, 123)).toMSecsSinceEpoch() * 1000;
   report.onWireMs = 0.5;
   report.replyMs = 35.2;
   report.httpStatus = 200;

@@ -74,8 +74,15 @@ struct Catch {
   }
 
   ServerRow serverRow(const QString& suffixes, const QString& mark = kDeletedMark) const {
-    return {suffixes, QStringLiteral("127.0.0.1"), QString::number(whoisServer.port()), mark, kHead,
-            QString(), {}, {}, {}};
+    return {suffixes,
+            QStringLiteral("127.0.0.1"),
+            QString::number(whoisServer.port()),
+            mark,
+            kHead,
+            QString(),
+            {},
+            {},
+            {}};
   }
 
   // Starts the monitor as the catch button does and returns when it has
@@ -154,53 +161,51 @@ void TestWhoisMonitor::oneQuery_data() {
                            << QStringList{whois::kDeleted} << 1 << 0.0 << 2.0;
   QTest::newRow("registered, 151 days") << a << kDeletedMark << S::reply(expiryLine(151)) << "stub"
                                         << 5 << QStringList{whois::kRegistered} << 0 << 0.0 << 2.0;
-  QTest::newRow("not yet deleted, 150 days") << a << kDeletedMark << S::reply(expiryLine(150))
-                                             << "stub" << 5 << QStringList{whois::kNotDeleted} << 0
-                                             << 0.0 << 2.0;
-  QTest::newRow("both markers: deleted first") << a << kDeletedMark
-                                               << S::reply(deletedReply(a) + expiryLine(400))
-                                               << "stub" << 5
-                                               << QStringList{whois::kDeleted, whois::kRegistered}
-                                               << 1 << 0.0 << 2.0;
+  QTest::newRow("not yet deleted, 150 days")
+      << a << kDeletedMark << S::reply(expiryLine(150)) << "stub" << 5
+      << QStringList{whois::kNotDeleted} << 0 << 0.0 << 2.0;
+  QTest::newRow("both markers: deleted first")
+      << a << kDeletedMark << S::reply(deletedReply(a) + expiryLine(400)) << "stub" << 5
+      << QStringList{whois::kDeleted, whois::kRegistered} << 1 << 0.0 << 2.0;
   // Judged on everything received for the query, not packet by packet.
   QTest::newRow("deleted marker split over two packets")
       << a << kDeletedMark << pieces({"No mat", "ch for \"A.COM\".\r\n"}, 150, false) << "stub" << 5
       << QStringList{whois::kDeleted} << 1 << 0.1 << 2.0;
   QTest::newRow("expiry head split over two packets")
-      << a << kDeletedMark << pieces({"Domain: A.COM\r\nExpiration Da", "te: 2040-01-01\r\n"}, 150, false)
-      << "stub" << 5 << QStringList{whois::kRegistered} << 0 << 0.1 << 2.0;
+      << a << kDeletedMark
+      << pieces({"Domain: A.COM\r\nExpiration Da", "te: 2040-01-01\r\n"}, 150, false) << "stub" << 5
+      << QStringList{whois::kRegistered} << 0 << 0.1 << 2.0;
   QTest::newRow("expiry line judged once its LF is in")
       << a << kDeletedMark
-      << pieces({"Expiration Date: 2030-0", "6-20", "\r\nRegistrar: X\r\n"}, 150, false) << "stub" << 5
-      << QStringList{whois::kNotDeleted} << 0 << 0.25 << 2.0;
+      << pieces({"Expiration Date: 2030-0", "6-20", "\r\nRegistrar: X\r\n"}, 150, false) << "stub"
+      << 5 << QStringList{whois::kNotDeleted} << 0 << 0.25 << 2.0;
   // Data then close at once: read, and the unfinished line judged at the close.
   QTest::newRow("early close") << a << kDeletedMark << S::reply("Expiration Date: 2045-01-01")
                                << "stub" << 5 << QStringList{whois::kRegistered} << 0 << 0.0 << 2.0;
-  QTest::newRow("deleted, then close at once") << a << kDeletedMark << S::reply("No match for A.COM")
-                                               << "stub" << 5 << QStringList{whois::kDeleted} << 1
-                                               << 0.0 << 2.0;
-  QTest::newRow("no answer: unclear after the time-out") << a << kDeletedMark << S::silent() << "stub"
-                                                         << 1 << QStringList{whois::kUnclear} << 0
-                                                         << 0.9 << 2.5;
+  QTest::newRow("deleted, then close at once")
+      << a << kDeletedMark << S::reply("No match for A.COM") << "stub" << 5
+      << QStringList{whois::kDeleted} << 1 << 0.0 << 2.0;
+  QTest::newRow("no answer: unclear after the time-out")
+      << a << kDeletedMark << S::silent() << "stub" << 1 << QStringList{whois::kUnclear} << 0 << 0.9
+      << 2.5;
   QTest::newRow("closed without a word") << a << kDeletedMark << pieces({}) << "stub" << 5
                                          << QStringList{whois::kUnclear} << 0 << 0.0 << 2.0;
-  QTest::newRow("garbage, then close") << a << kDeletedMark
-                                       << S::reply(QByteArray("\xff\xfe\x00\x81garbage\r\n", 13))
-                                       << "stub" << 5 << QStringList{whois::kUnclear} << 0 << 0.0
-                                       << 2.0;
-  QTest::newRow("date that does not parse") << a << kDeletedMark
-                                            << S::reply("Expiration Date: some day\r\n") << "stub"
-                                            << 5 << QStringList{whois::kUnclear} << 0 << 0.0 << 2.0;
+  QTest::newRow("garbage, then close")
+      << a << kDeletedMark << S::reply(QByteArray("\xff\xfe\x00\x81garbage\r\n", 13)) << "stub" << 5
+      << QStringList{whois::kUnclear} << 0 << 0.0 << 2.0;
+  QTest::newRow("date that does not parse")
+      << a << kDeletedMark << S::reply("Expiration Date: some day\r\n") << "stub" << 5
+      << QStringList{whois::kUnclear} << 0 << 0.0 << 2.0;
   S::Script endless = pieces({"Domain: A.COM\r\n"});
   endless.endless = true;
   QTest::newRow("endless reply is cut off") << a << kDeletedMark << endless << "stub" << 10
                                             << QStringList{whois::kUnclear} << 0 << 0.0 << 5.0;
-  QTest::newRow("connection refused") << a << kDeletedMark << S::reply(deletedReply(a)) << "refused"
-                                      << 5 << QStringList{whois::kConnectTimeout} << 0 << 0.0 << 2.0;
-  QTest::newRow("host that does not resolve") << a << kDeletedMark << S::reply(deletedReply(a))
-                                              << "nonexistent.invalid" << 2
-                                              << QStringList{whois::kConnectTimeout} << 0 << 0.0
-                                              << 3.5;
+  QTest::newRow("connection refused")
+      << a << kDeletedMark << S::reply(deletedReply(a)) << "refused" << 5
+      << QStringList{whois::kConnectTimeout} << 0 << 0.0 << 2.0;
+  QTest::newRow("host that does not resolve")
+      << a << kDeletedMark << S::reply(deletedReply(a)) << "nonexistent.invalid" << 2
+      << QStringList{whois::kConnectTimeout} << 0 << 0.0 << 3.5;
   QTest::newRow("time-out 0: no connection at all")
       << a << kDeletedMark << S::reply(deletedReply(a)) << "stub" << 0
       << QStringList{whois::kConnectTimeout} << 0 << 0.0 << 1.0;
@@ -249,7 +254,8 @@ void TestWhoisMonitor::oneQuery() {
   // Without waiting for replies the request may still be on its way.
   QVERIFY(c.registrar.waitForRequests(registrations, 2000));
   QCOMPARE(c.registrar.requestCount(), registrations);
-  if (registrations > 0 && domain == a) QVERIFY(c.registrar.requests().first().body.contains("domain=a.com"));
+  if (registrations > 0 && domain == a)
+    QVERIFY(c.registrar.requests().first().body.contains("domain=a.com"));
 
   const bool connected = verdicts.first() != whois::kConnectTimeout;
   if (connected) {
@@ -330,8 +336,8 @@ void TestWhoisMonitor::afterRegistrationWaitsInterval() {
   QVERIFY2(gap > 2.0 && gap < 4.2, qPrintable(QString::number(gap)));
   // Skipped in the cycles in between: one query per registration.
   QCOMPARE(c.whoisServer.queryCount(), 2);
-  QCOMPARE(whoisResults(c.f.view),
-           (QStringList{resultLine("a.com", whois::kDeleted), resultLine("a.com", whois::kDeleted)}));
+  QCOMPARE(whoisResults(c.f.view), (QStringList{resultLine("a.com", whois::kDeleted),
+                                                resultLine("a.com", whois::kDeleted)}));
   QCOMPARE(c.f.w.whois_send_count, 2);
 }
 
@@ -371,7 +377,8 @@ void TestWhoisMonitor::lateVerdictDuringPause() {
   const QList<StubWhoisServer::Query> q = c.whoisServer.queries();
   QCOMPARE(q.size(), 2);
   const double registeredAfter = (c.registrar.arrivalTimesNs().first() - q[0].arrivalNs) / 1e9;
-  QVERIFY2(registeredAfter > 1.4 && registeredAfter < 2.0, qPrintable(QString::number(registeredAfter)));
+  QVERIFY2(registeredAfter > 1.4 && registeredAfter < 2.0,
+           qPrintable(QString::number(registeredAfter)));
   const double cycleGap = (q[1].arrivalNs - q[0].arrivalNs) / 1e9;
   QVERIFY2(cycleGap > 4.0 && cycleGap < 5.3, qPrintable(QString::number(cycleGap)));
   // The run is stopped as soon as the second query arrives; a stop before any

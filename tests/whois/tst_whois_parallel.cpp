@@ -73,8 +73,10 @@ void TestWhoisParallel::rateAndParallelHold() {
     return since.isValid() && since.elapsed() >= 3000;
   });
   const QList<StubWhoisServer::Query> q = c.whoisServer.queries();
-  QVERIFY2(busiestSecond(q) <= std::floor(rate.toDouble()), qPrintable(QString::number(busiestSecond(q))));
-  QVERIFY2(c.whoisServer.maxBusy() <= parallel, qPrintable(QString::number(c.whoisServer.maxBusy())));
+  QVERIFY2(busiestSecond(q) <= std::floor(rate.toDouble()),
+           qPrintable(QString::number(busiestSecond(q))));
+  QVERIFY2(c.whoisServer.maxBusy() <= parallel,
+           qPrintable(QString::number(c.whoisServer.maxBusy())));
   // Not slower than the pace either: about perSecond over the 3 s.
   QVERIFY2(q.size() >= 3 * perSecond * 0.85 && q.size() <= 3 * perSecond + 2,
            qPrintable(QString::number(q.size())));
@@ -90,7 +92,8 @@ void TestWhoisParallel::rateAndParallelHold() {
 // answers, so a domain that turns deleted is registered within 1.8 s.
 void TestWhoisParallel::deletionInMidRunIsCaughtWithinACycle() {
   WhoisCatch c = WhoisCatch::ofCount(30);
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("4"))};
+  c.f.settings.whois_servers = {
+      c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("4"))};
   c.f.view.setIndex(Ctl::radio_return_info, 0);
   c.whoisServer.setDefaultScript(slowReply(expiryReply(QDate::currentDate().addDays(30)), 150));
   const QString target = catchDomain(17);
@@ -113,7 +116,8 @@ void TestWhoisParallel::deletionInMidRunIsCaughtWithinACycle() {
 // both replies are shown as they come.
 void TestWhoisParallel::slowRegistrarDoesNotHoldTheWatch() {
   WhoisCatch c = WhoisCatch::ofCount(12);
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("2"))};
+  c.f.settings.whois_servers = {
+      c.row(QStringLiteral(".com"), QStringLiteral("20"), QStringLiteral("2"))};
   c.f.view.setIndex(Ctl::radio_return_info, 2);  // 全程返回: every reply awaited
   StubHttpServer::Reply slow;
   slow.delayMs = 2000;
@@ -122,7 +126,8 @@ void TestWhoisParallel::slowRegistrarDoesNotHoldTheWatch() {
   const QString first = catchDomain(2), second = catchDomain(9);
   c.whoisServer.setScript(first, StubWhoisServer::reply(deletedReply(first)));
   c.whoisServer.setScript(second, StubWhoisServer::reply(deletedReply(second)));
-  c.run([&] { return logEntries(c.f.view, Ctl::regresult).count(QStringLiteral("OK")) >= 2; }, 10000);
+  c.run([&] { return logEntries(c.f.view, Ctl::regresult).count(QStringLiteral("OK")) >= 2; },
+        10000);
   QVERIFY2(c.stoppedAt > 0 && c.stoppedAt < 5, qPrintable(QString::number(c.stoppedAt)));
 
   const QList<StubHttpServer::Request> regs = c.registrar.requests();
@@ -150,7 +155,8 @@ void TestWhoisParallel::slowRegistrarDoesNotHoldTheWatch() {
 // A stop ends every query in flight at once, and the run ends its usual way.
 void TestWhoisParallel::stopEndsEveryQueryAtOnce() {
   WhoisCatch c = WhoisCatch::ofCount(20);
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
+  c.f.settings.whois_servers = {
+      c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
   c.f.settings.whois_timeout = 10;
   c.whoisServer.setDefaultScript(StubWhoisServer::silent());
   QElapsedTimer sinceStop;
@@ -182,12 +188,14 @@ void TestWhoisParallel::limitedRepliesAreBackedOff_data() {
 void TestWhoisParallel::limitedRepliesAreBackedOff() {
   QFETCH(QString, rate);
   WhoisCatch c({QStringLiteral("a.com")});
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), rate, rate.isEmpty() ? QString() : "1")};
+  c.f.settings.whois_servers = {
+      c.row(QStringLiteral(".com"), rate, rate.isEmpty() ? QString() : "1")};
   c.f.settings.whois_after_reg = true;
-  c.whoisServer.setDefaultScript(
-      StubWhoisServer::reply("No match for \"A.COM\".\r\nWHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE/LIMIT\r\n"));
+  c.whoisServer.setDefaultScript(StubWhoisServer::reply(
+      "No match for \"A.COM\".\r\nWHOIS LIMIT EXCEEDED - SEE WWW.EXAMPLE/LIMIT\r\n"));
   QTimer::singleShot(5000, [&] {
-    c.whoisServer.setDefaultScript(StubWhoisServer::reply(expiryReply(QDate::currentDate().addDays(9))));
+    c.whoisServer.setDefaultScript(
+        StubWhoisServer::reply(expiryReply(QDate::currentDate().addDays(9))));
   });
   c.run([&] { return c.whoisServer.queryCount() >= 5; }, 12000);
   QCOMPARE(c.registrar.requestCount(), 0);
@@ -209,7 +217,8 @@ void TestWhoisParallel::limitedRepliesAreBackedOff() {
 // before the limited one do not cut the back-off short.
 void TestWhoisParallel::limitedReplyHoldsTheWholeServer() {
   WhoisCatch c = WhoisCatch::ofCount(10);
-  c.f.settings.whois_servers = {c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
+  c.f.settings.whois_servers = {
+      c.row(QStringLiteral(".com"), QStringLiteral("50"), QStringLiteral("4"))};
   c.whoisServer.setDefaultScript(slowReply(expiryReply(QDate::currentDate().addDays(20)), 100));
   const QString limited = catchDomain(3);
   c.whoisServer.setScript(limited, StubWhoisServer::reply("Too many queries, try again later\r\n"));
@@ -237,7 +246,8 @@ void TestWhoisParallel::rdapRows_data() {
   auto domain = [](int daysAhead) {
     return "{\"objectClassName\":\"domain\",\"ldhName\":\"A.COM\",\"status\":[\"active\"],"
            "\"events\":[{\"eventAction\":\"expiration\",\"eventDate\":\"" +
-           QDate::currentDate().addDays(daysAhead).toString(Qt::ISODate).toLatin1() + "T04:00:00Z\"}]}";
+           QDate::currentDate().addDays(daysAhead).toString(Qt::ISODate).toLatin1() +
+           "T04:00:00Z\"}]}";
   };
   QTest::newRow("404") << 404 << QByteArray("{\"errorCode\":404}") << whois::kDeleted << "20";
   QTest::newRow("200 far") << 200 << domain(400) << whois::kRegistered << "20";
@@ -334,12 +344,18 @@ void TestWhoisParallel::handEditedRows_data() {
   QTest::addColumn<int>("queries");  // in the first cycle
   QTest::addColumn<int>("registrations");
   QTest::addColumn<QString>("notice");  // empty: none
-  QTest::newRow("port with a sign: not watched") << "+43" << kDeletedMark << "" << "" << 0 << 0 << "";
-  QTest::newRow("port with a tab: not watched") << "\t43" << kDeletedMark << "" << "" << 0 << 0 << "";
+  QTest::newRow("port with a sign: not watched") << "+43" << kDeletedMark << ""
+                                                 << "" << 0 << 0 << "";
+  QTest::newRow("port with a tab: not watched") << "\t43" << kDeletedMark << ""
+                                                << "" << 0 << 0 << "";
   QTest::newRow("empty deleted marker never fires")
-      << "" << "" << "" << "" << 1 << 0 << "Whois服务器第1行的已删除特征为空，该行的域名不会判定为已删除";
+      << ""
+      << ""
+      << ""
+      << "" << 1 << 0 << "Whois服务器第1行的已删除特征为空，该行的域名不会判定为已删除";
   QTest::newRow("bad rate: one at a time, named once")
-      << "" << kDeletedMark << "fast" << "4" << 1 << 1 << "Whois服务器第1行的查询频率有误，该行改为逐个查询";
+      << "" << kDeletedMark << "fast"
+      << "4" << 1 << 1 << "Whois服务器第1行的查询频率有误，该行改为逐个查询";
 }
 
 void TestWhoisParallel::handEditedRows() {

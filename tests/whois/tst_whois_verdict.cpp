@@ -101,15 +101,18 @@ void TestWhoisVerdict::readReply_data() {
   const QString head = QStringLiteral("Expiration Date: ");
   const QString mark = QStringLiteral("No match for");
   const QString none;
-  auto line = [&](const QString& date) { return QStringLiteral("Domain: A.COM\r\n") + head + date + "\r\n"; };
+  auto line = [&](const QString& date) {
+    return QStringLiteral("Domain: A.COM\r\n") + head + date + "\r\n";
+  };
 
-  QTest::newRow("deleted") << "No match for \"A.COM\".\r\n>>> Last update\r\n" << false << mark << none
-                           << true << int(Expiry::None) << "";
-  QTest::newRow("marker is case-sensitive") << "no match for \"A.COM\".\r\n" << false << mark << none
-                                            << false << int(Expiry::None) << "";
-  QTest::newRow("151 days: registered") << line(day(151) + "T00:00:00Z") << false << mark << none
-                                        << false << int(Expiry::Registered)
-                                        << day(151) + "T00:00:00Z\r";
+  QTest::newRow("deleted") << "No match for \"A.COM\".\r\n>>> Last update\r\n"
+                           << false << mark << none << true << int(Expiry::None) << "";
+  QTest::newRow("marker is case-sensitive")
+      << "no match for \"A.COM\".\r\n"
+      << false << mark << none << false << int(Expiry::None) << "";
+  QTest::newRow("151 days: registered")
+      << line(day(151) + "T00:00:00Z") << false << mark << none << false << int(Expiry::Registered)
+      << day(151) + "T00:00:00Z\r";
   QTest::newRow("150 days: not yet deleted") << line(day(150)) << false << mark << none << false
                                              << int(Expiry::NotDeleted) << day(150) + "\r";
   QTest::newRow("past date") << line(day(-30)) << false << mark << none << false
@@ -118,39 +121,43 @@ void TestWhoisVerdict::readReply_data() {
                          << int(Expiry::NotDeleted) << day(0) + "\r";
   QTest::newRow("not a date") << line("soon") << false << mark << none << false
                               << int(Expiry::Unclear) << "soon\r";
-  QTest::newRow("both markers") << "No match for A.COM\r\n" + head + day(400) + "\r\n" << false
-                                << mark << none << true << int(Expiry::Registered)
+  QTest::newRow("both markers") << "No match for A.COM\r\n" + head + day(400) + "\r\n"
+                                << false << mark << none << true << int(Expiry::Registered)
                                 << day(400) + "\r";
   QTest::newRow("first line with the head wins")
-      << head + day(10) + "\n" + head + day(400) + "\n" << false << mark << none << false
-      << int(Expiry::NotDeleted) << day(10);
+      << head + day(10) + "\n" + head + day(400) + "\n"
+      << false << mark << none << false << int(Expiry::NotDeleted) << day(10);
   // The line is judged once its LF is in, or once the server has closed.
-  QTest::newRow("line still incomplete") << head + day(400).left(8) << false << mark << none << false
-                                         << int(Expiry::None) << "";
-  QTest::newRow("incomplete line, server closed") << head + day(400) << true << mark << none << false
-                                                  << int(Expiry::Registered) << day(400);
+  QTest::newRow("line still incomplete")
+      << head + day(400).left(8) << false << mark << none << false << int(Expiry::None) << "";
+  QTest::newRow("incomplete line, server closed")
+      << head + day(400) << true << mark << none << false << int(Expiry::Registered) << day(400);
   QTest::newRow("incomplete line after a complete one")
-      << "Domain: A.COM\n" + head + day(400) << false << mark << none << false
-      << int(Expiry::None) << "";
+      << "Domain: A.COM\n" + head + day(400) << false << mark << none << false << int(Expiry::None)
+      << "";
   // Tail markers.
-  QTest::newRow("tail T") << head + "2011-01-08T00:00:00Z\n" << false << mark << "T" << false
-                          << int(Expiry::NotDeleted) << "2011-01-08";
-  QTest::newRow("tail of one space counts as empty") << head + "2011-01-08T00:00:00Z\n" << false << mark
-                                                     << " " << false << int(Expiry::NotDeleted)
-                                                     << "2011-01-08T00:00:00Z";
-  QTest::newRow("tail inside the head") << head + "2011-01-08T00:00:00Z\n" << false << mark << "a"
-                                        << false << int(Expiry::CutFailed) << "";
-  QTest::newRow("tail missing") << head + "2011-01-08\n" << false << mark << "UTC" << false
-                                << int(Expiry::CutFailed) << "";
-  QTest::newRow("tail right after the head") << head + "T\n" << false << mark << "T" << false
-                                             << int(Expiry::Unclear) << "";
+  QTest::newRow("tail T") << head + "2011-01-08T00:00:00Z\n"
+                          << false << mark << "T" << false << int(Expiry::NotDeleted)
+                          << "2011-01-08";
+  QTest::newRow("tail of one space counts as empty")
+      << head + "2011-01-08T00:00:00Z\n"
+      << false << mark << " " << false << int(Expiry::NotDeleted) << "2011-01-08T00:00:00Z";
+  QTest::newRow("tail inside the head")
+      << head + "2011-01-08T00:00:00Z\n"
+      << false << mark << "a" << false << int(Expiry::CutFailed) << "";
+  QTest::newRow("tail missing") << head + "2011-01-08\n"
+                                << false << mark << "UTC" << false << int(Expiry::CutFailed) << "";
+  QTest::newRow("tail right after the head")
+      << head + "T\n"
+      << false << mark << "T" << false << int(Expiry::Unclear) << "";
   // An empty deleted marker would occur in every text: it never reports deleted.
-  QTest::newRow("empty deleted marker") << "anything\r\n" << false << "" << none << false
-                                        << int(Expiry::None) << "";
-  QTest::newRow("deleted marker of spaces") << "any thing\r\n" << false << "  " << none << false
-                                            << int(Expiry::None) << "";
-  QTest::newRow("neither marker") << "% rate limit exceeded\r\n" << true << mark << none << false
-                                  << int(Expiry::None) << "";
+  QTest::newRow("empty deleted marker") << "anything\r\n"
+                                        << false << "" << none << false << int(Expiry::None) << "";
+  QTest::newRow("deleted marker of spaces")
+      << "any thing\r\n"
+      << false << "  " << none << false << int(Expiry::None) << "";
+  QTest::newRow("neither marker") << "% rate limit exceeded\r\n"
+                                  << true << mark << none << false << int(Expiry::None) << "";
 }
 
 void TestWhoisVerdict::readReply() {
@@ -197,21 +204,29 @@ void TestWhoisVerdict::limited_data() {
   QTest::addColumn<QString>("ownText");  // field 9
   QTest::addColumn<bool>("limited");
   const QString mark = QStringLiteral("No match for");
-  QTest::newRow("WHOIS LIMIT EXCEEDED") << "WHOIS LIMIT EXCEEDED - see www.example/limits\r\n" << ""
-                                        << true;
-  QTest::newRow("Rate limit exceeded") << "% Rate limit exceeded\r\n" << "" << true;
-  QTest::newRow("query frequency") << "The query frequency too fast, Query rate exceeded\r\n" << ""
-                                   << true;
-  QTest::newRow("Chinese") << "查询频率过快，请稍后再试\r\n" << "" << true;
-  QTest::newRow("too many, mixed case") << "ToO MaNy requests\r\n" << "" << true;
+  QTest::newRow("WHOIS LIMIT EXCEEDED") << "WHOIS LIMIT EXCEEDED - see www.example/limits\r\n"
+                                        << "" << true;
+  QTest::newRow("Rate limit exceeded") << "% Rate limit exceeded\r\n"
+                                       << "" << true;
+  QTest::newRow("query frequency") << "The query frequency too fast, Query rate exceeded\r\n"
+                                   << "" << true;
+  QTest::newRow("Chinese") << "查询频率过快，请稍后再试\r\n"
+                           << "" << true;
+  QTest::newRow("too many, mixed case") << "ToO MaNy requests\r\n"
+                                        << "" << true;
   // A limited reply is no answer, whatever markers it holds.
-  QTest::newRow("with the deleted marker") << mark + " \"A.COM\". Please slow down.\r\n" << "" << true;
-  QTest::newRow("with an expiry date") << "Expiration Date: 2040-01-01\r\nquota used up\r\n" << ""
-                                       << true;
-  QTest::newRow("own text") << "Access denied: you are banned\r\n" << "BANNED" << true;
-  QTest::newRow("own text blank: ignored") << "Access denied\r\n" << " " << false;
-  QTest::newRow("a plain deletion") << mark + " \"A.COM\".\r\n" << "" << false;
-  QTest::newRow("a plain expiry") << "Expiration Date: 2040-01-01\r\n" << "" << false;
+  QTest::newRow("with the deleted marker") << mark + " \"A.COM\". Please slow down.\r\n"
+                                           << "" << true;
+  QTest::newRow("with an expiry date") << "Expiration Date: 2040-01-01\r\nquota used up\r\n"
+                                       << "" << true;
+  QTest::newRow("own text") << "Access denied: you are banned\r\n"
+                            << "BANNED" << true;
+  QTest::newRow("own text blank: ignored") << "Access denied\r\n"
+                                           << " " << false;
+  QTest::newRow("a plain deletion") << mark + " \"A.COM\".\r\n"
+                                    << "" << false;
+  QTest::newRow("a plain expiry") << "Expiration Date: 2040-01-01\r\n"
+                                  << "" << false;
 }
 
 void TestWhoisVerdict::limited() {
@@ -233,13 +248,20 @@ void TestWhoisVerdict::limited() {
 void TestWhoisVerdict::readInPieces_data() {
   QTest::addColumn<QString>("reply");
   QTest::addColumn<QString>("tail");
-  const QString filler = QStringLiteral("Registrar: 中国万网 (HiChina)\r\nStatus: ok\r\n").repeated(20);
-  QTest::newRow("deleted after filler") << filler + "No match for \"A.COM\".\r\n" << "";
-  QTest::newRow("expiry with tail") << filler + "Expiration Date: 2011-05-08T00:00:00Z\r\n" << "T";
-  QTest::newRow("expiry last, no LF") << filler + "Expiration Date: 2011-08-01" << "";
-  QTest::newRow("both") << "No match for A.COM\r\n" + filler + "Expiration Date: 2012-01-01\r\n" << "";
-  QTest::newRow("limited at the end") << filler + "No match for A.COM\r\nRate Limit Exceeded" << "";
-  QTest::newRow("cut fails") << filler + "Expiration Date: 2011-01-08\r\n" << "UTC";
+  const QString filler =
+      QStringLiteral("Registrar: 中国万网 (HiChina)\r\nStatus: ok\r\n").repeated(20);
+  QTest::newRow("deleted after filler") << filler + "No match for \"A.COM\".\r\n"
+                                        << "";
+  QTest::newRow("expiry with tail") << filler + "Expiration Date: 2011-05-08T00:00:00Z\r\n"
+                                    << "T";
+  QTest::newRow("expiry last, no LF") << filler + "Expiration Date: 2011-08-01"
+                                      << "";
+  QTest::newRow("both") << "No match for A.COM\r\n" + filler + "Expiration Date: 2012-01-01\r\n"
+                        << "";
+  QTest::newRow("limited at the end") << filler + "No match for A.COM\r\nRate Limit Exceeded"
+                                      << "";
+  QTest::newRow("cut fails") << filler + "Expiration Date: 2011-01-08\r\n"
+                             << "UTC";
   QTest::newRow("nothing") << filler << "";
 }
 
@@ -249,9 +271,10 @@ void TestWhoisVerdict::readInPieces() {
   const whois::Markers m{QStringLiteral("No match for"), QStringLiteral("Expiration Date: "), tail,
                          QString()};
   const QByteArray bytes = charsets::toGb18030(reply);
-  const qsizetype markerEnd = bytes.indexOf("No match for") < 0
-                                  ? -1
-                                  : bytes.indexOf("No match for") + qsizetype(strlen("No match for"));
+  const qsizetype markerEnd =
+      bytes.indexOf("No match for") < 0
+          ? -1
+          : bytes.indexOf("No match for") + qsizetype(strlen("No match for"));
   for (const bool complete : {false, true}) {
     const whois::Reading whole = whois::readReply(reply, complete, m, kToday);
     for (const qsizetype size : {1, 2, 3, 7, 512}) {
@@ -261,8 +284,7 @@ void TestWhoisVerdict::readInPieces() {
         reader.append(bytes.mid(at, size));
         const bool last = at + size >= bytes.size();
         r = reader.read(complete && last, kToday);
-        if (markerEnd >= 0 && !r.limited)
-          QCOMPARE(r.deleted, at + size >= markerEnd);
+        if (markerEnd >= 0 && !r.limited) QCOMPARE(r.deleted, at + size >= markerEnd);
       }
       QCOMPARE(reader.text(), reply);
       QCOMPARE(r.limited, whole.limited);
@@ -308,29 +330,34 @@ void TestWhoisVerdict::rdap_data() {
   auto domain = [](const QByteArray& expiry, const QByteArray& status = "[\"active\"]") {
     return "{\"objectClassName\":\"domain\",\"ldhName\":\"A.COM\",\"status\":" + status +
            ",\"events\":[{\"eventAction\":\"registration\",\"eventDate\":\"1999-01-01T00:00:00Z\"},"
-           "{\"eventAction\":\"expiration\",\"eventDate\":\"" + expiry + "\"}]}";
+           "{\"eventAction\":\"expiration\",\"eventDate\":\"" +
+           expiry + "\"}]}";
   };
   const QByteArray far = kToday.addDays(151).toString(Qt::ISODate).toLatin1() + "T04:00:00Z";
   const QByteArray near = kToday.addDays(150).toString(Qt::ISODate).toLatin1() + "T23:59:59Z";
-  QTest::newRow("404") << 404 << QByteArray("{\"errorCode\":404}") << false << int(V::Deleted) << QDate();
-  QTest::newRow("200 far") << 200 << domain(far) << false << int(V::Registered) << kToday.addDays(151);
-  QTest::newRow("200 near") << 200 << domain(near) << false << int(V::NotDeleted) << kToday.addDays(150);
+  QTest::newRow("404") << 404 << QByteArray("{\"errorCode\":404}") << false << int(V::Deleted)
+                       << QDate();
+  QTest::newRow("200 far") << 200 << domain(far) << false << int(V::Registered)
+                           << kToday.addDays(151);
+  QTest::newRow("200 near") << 200 << domain(near) << false << int(V::NotDeleted)
+                            << kToday.addDays(150);
   QTest::newRow("200 far but pending delete")
       << 200 << domain(far, "[\"pending delete\",\"inactive\"]") << false << int(V::NotDeleted)
       << kToday.addDays(151);
   QTest::newRow("200 redemption, no dates")
       << 200 << QByteArray("{\"status\":[\"Redemption Period\"]}") << false << int(V::NotDeleted)
       << QDate();
-  QTest::newRow("200 without expiration") << 200 << QByteArray("{\"events\":[]}") << false
-                                          << int(V::Unclear) << QDate();
-  QTest::newRow("200 date that does not parse") << 200 << domain("soon") << false << int(V::Unclear)
-                                                << QDate();
+  QTest::newRow("200 without expiration")
+      << 200 << QByteArray("{\"events\":[]}") << false << int(V::Unclear) << QDate();
+  QTest::newRow("200 date that does not parse")
+      << 200 << domain("soon") << false << int(V::Unclear) << QDate();
   QTest::newRow("200 not JSON") << 200 << QByteArray("<html>hello</html>") << false
                                 << int(V::Unclear) << QDate();
-  QTest::newRow("200 JSON array") << 200 << QByteArray("[1,2]") << false << int(V::Unclear) << QDate();
+  QTest::newRow("200 JSON array") << 200 << QByteArray("[1,2]") << false << int(V::Unclear)
+                                  << QDate();
   QTest::newRow("200 cut at the cap") << 200 << domain(far) << true << int(V::Unclear) << QDate();
-  QTest::newRow("200 events not an array") << 200 << QByteArray("{\"events\":\"x\"}") << false
-                                           << int(V::Unclear) << QDate();
+  QTest::newRow("200 events not an array")
+      << 200 << QByteArray("{\"events\":\"x\"}") << false << int(V::Unclear) << QDate();
   QTest::newRow("429") << 429 << QByteArray() << false << int(V::Limited) << QDate();
   QTest::newRow("503") << 503 << QByteArray() << false << int(V::Limited) << QDate();
   QTest::newRow("403") << 403 << QByteArray() << false << int(V::Unclear) << QDate();
@@ -343,8 +370,8 @@ void TestWhoisVerdict::rdap() {
   QFETCH(bool, truncated);
   QFETCH(int, verdict);
   QFETCH(QDate, expiry);
-  const whois::RdapReading r =
-      whois::readRdap(status, body, truncated, QByteArray(), kToday, QDateTime::currentDateTimeUtc());
+  const whois::RdapReading r = whois::readRdap(status, body, truncated, QByteArray(), kToday,
+                                               QDateTime::currentDateTimeUtc());
   QCOMPARE(int(r.verdict), verdict);
   QCOMPARE(r.expiry, expiry);
 }
