@@ -5,7 +5,6 @@
 
 #include "app/TaskWindow.h"
 #include "codecs/Charsets.h"
-#include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "sending/HttpExchange.h"
 #include "sending/Senders.h"
@@ -80,8 +79,6 @@ void TaskWindow::prepareCatch() {
     return;
   }
   setUpRequestPool(*this, ringSlots);
-  dyn1_lines = textrules::lines(view.text(Ctl::dyn1));
-  dyn2_lines = textrules::lines(view.text(Ctl::dyn2));
 }
 
 void TaskWindow::runCatch() {

@@ -54,7 +54,6 @@ struct TickPlace {
   TickState tick_state = TickState::Idle;
   QDateTime last_send_start;
   qint32 tick_send_count = 0;
-  QStringList dyn1_lines, dyn2_lines;
   int dyn1_row = 0, dyn2_row = 0;
   qint64 tick_due_ns = 0;  // when the current tick send was due (monotonic)
 };

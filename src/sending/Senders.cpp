@@ -7,14 +7,12 @@
 #include <utility>
 
 #include "codecs/StopWatch.h"
-#include "codecs/TextRules.h"
 #include "platform/Clock.h"
 #include "platform/EventWait.h"
 #include "sending/HttpExchange.h"
 #include "sending/Pacing.h"
 #include "sending/RequestBuilder.h"
 #include "sending/SendContext.h"
-#include "task/VariableTables.h"
 
 namespace {
 
@@ -252,13 +250,12 @@ std::shared_ptr<RequestRing> takeLoopRing(SendContext& w, int ringSize) {
 }
 
 // A WHOIS-triggered send takes its values from the line of its domain.
-void startAtDomainLine(const SendContext& w, const QStringList& lines1, const QStringList& lines2,
-                       int& row1, int& row2) {
-  const QString domainVar = w.view.text(Ctl::domain_var);
+void startAtDomainLine(const SendContext& w, int& row1, int& row2) {
+  const int line = w.domain_lines.value(w.whois_domain_index);
   if (w.domain_source == QStringLiteral("dyn1"))
-    row1 = lineOfDomainEntry(lines1, domainVar, w.whois_domain_index);
+    row1 = line;
   else if (w.domain_source == QStringLiteral("dyn2"))
-    row2 = lineOfDomainEntry(lines2, domainVar, w.whois_domain_index);
+    row2 = line;
 }
 
 // The window's events (stop button, timers, replies) are taken at least
@@ -316,8 +313,9 @@ void SendFormLoop(SendContext& w) {
   // registration and unlimited requests have no due time to miss.
   const bool paced = triggered || (mode == SendMode::CatchWithoutWhois && interval > 0);
 
-  const QStringList lines1 = textrules::lines(view.text(Ctl::dyn1));
-  const QStringList lines2 = textrules::lines(view.text(Ctl::dyn2));
+  // Shared copies of the boxes' lines, not split again for every catch.
+  const QStringList lines1 = w.dyn1_lines;
+  const QStringList lines2 = w.dyn2_lines;
   const std::shared_ptr<RequestRing> ring = takeLoopRing(w, requestRingSize(interval, mode));
   int slot = 0;
   qint32 count = 0;
@@ -325,7 +323,7 @@ void SendFormLoop(SendContext& w) {
 
   const QByteArray origin = platform::originOf(platform::normalizeUrl(w.api_url));
   int row1 = 0, row2 = 0;
-  if (triggered) startAtDomainLine(w, lines1, lines2, row1, row2);
+  if (triggered) startAtDomainLine(w, row1, row2);
 
   // The duration is judged on the millisecond stopwatch, the due times on a
   // finer reading of the same monotonic clock started with it.

@@ -20,6 +20,11 @@ struct ParsedTask {
   QList<Md5Row> md5_table;
   QString domain_source;  // "dyn1", "dyn2" or "common"
   QStringList domain_list;
+  // The line of its dynamic box each entry of domain_list came from, so a
+  // WHOIS-triggered send finds its line without scanning the box.
+  QList<int> domain_lines;
+  // The dynamic boxes' lines, split once per start.
+  QStringList dyn1_lines, dyn2_lines;
   // Mirrors of the two UTF-8 check boxes: -1 true, 0 false.
   qint16 utf8_send = 0;
   qint16 utf8_reply = 0;

@@ -45,18 +45,6 @@ void forEachDomainValue(const QStringList& boxLines, const QString& domainVar, V
 
 }  // namespace
 
-int lineOfDomainEntry(const QStringList& boxLines, const QString& domainVar, int entry) {
-  int seen = 0;
-  int found = 0;
-  forEachDomainValue(boxLines, domainVar, [&](int line, const QString& value) {
-    seen += static_cast<int>(value.count(u',')) + 1;
-    if (entry >= seen) return true;
-    found = line;
-    return false;
-  });
-  return found;
-}
-
 void installLineBreakTokens() { tokenTable() = defaultTokens(); }
 
 QString ExpandLineBreaks(const QString& text) {
@@ -75,6 +63,9 @@ void BuildVariableTables(TaskContext& w) {
   // 1. A fresh body.
   w.reg.Form.clear();
   w.reg.Form1.clear();
+  w.dyn1_lines = lines(v.text(Ctl::dyn1));
+  w.dyn2_lines = lines(v.text(Ctl::dyn2));
+  w.domain_lines.clear();
 
   // 2. The MD5 formula, one row per term in formula order.
   const QString formula = v.text(Ctl::md5_var);
@@ -135,9 +126,11 @@ void BuildVariableTables(TaskContext& w) {
       }
     }
   } else if (w.domain_source == QLatin1String("dyn1") || w.domain_source == QLatin1String("dyn2")) {
-    const Ctl box = w.domain_source == QLatin1String("dyn1") ? Ctl::dyn1 : Ctl::dyn2;
-    forEachDomainValue(lines(v.text(box)), domainVar, [&values](int, const QString& value) {
+    const QStringList& box = w.domain_source == QLatin1String("dyn1") ? w.dyn1_lines : w.dyn2_lines;
+    forEachDomainValue(box, domainVar, [&](int line, const QString& value) {
       values.append(ExpandLineBreaks(value));
+      // A value with commas gives one entry per piece, all from this line.
+      for (qsizetype n = value.count(u',') + 1; n > 0; --n) w.domain_lines.append(line);
       return true;
     });
   }
