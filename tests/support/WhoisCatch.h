@@ -36,6 +36,45 @@ inline StubWhoisServer::Script slowReply(const QByteArray& text, int delayMs) {
   return s;
 }
 
+// A server row on a stub WHOIS server; rate and parallel empty: one at a time.
+inline ServerRow stubServerRow(quint16 port, const QString& suffixes,
+                               const QString& mark = kDeletedMark, const QString& rate = QString(),
+                               const QString& parallel = QString()) {
+  return {suffixes,
+          QStringLiteral("127.0.0.1"),
+          QString::number(port),
+          mark,
+          kExpiryHead,
+          QString(),
+          rate,
+          parallel,
+          {}};
+}
+
+// Starts the monitor of f as the catch button does; returns the seconds it
+// ran, once it has ended. stopWhen is looked at every 5 ms; once it holds,
+// or limitMs has passed, stop is pressed and stoppedAt says when. eachLook
+// follows every look, with the milliseconds so far.
+inline double runWatch(TaskFixture& f, double& stoppedAt, const std::function<bool()>& stopWhen,
+                       int limitMs, const std::function<void(qint64)>& eachLook = {}) {
+  if (!ValidateTask(f.w)) return -1;
+  f.w.whois_send_count = 0;
+  f.w.time_base = platform::now();
+  QElapsedTimer clock;
+  clock.start();
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (f.w.int_start() == 1 && ((stopWhen && stopWhen()) || clock.elapsed() > limitMs)) {
+      stoppedAt = clock.elapsed() / 1000.0;
+      f.w.regstop_Click();
+    }
+    if (eachLook) eachLook(clock.elapsed());
+  });
+  poll.start(5);
+  whois_monitor(f.w);
+  return clock.elapsed() / 1000.0;
+}
+
 struct WhoisCatch {
   TaskFixture f;
   StubHttpServer registrar{StubHttpServer::Threading::OwnThread};
@@ -68,37 +107,11 @@ struct WhoisCatch {
   // A server row on the stub; rate and parallel empty: one at a time.
   ServerRow row(const QString& suffixes, const QString& rate = QString(),
                 const QString& parallel = QString()) const {
-    ServerRow r{suffixes,
-                QStringLiteral("127.0.0.1"),
-                QString::number(whoisServer.port()),
-                kDeletedMark,
-                kExpiryHead,
-                QString(),
-                rate,
-                parallel,
-                {}};
-    return r;
+    return stubServerRow(whoisServer.port(), suffixes, kDeletedMark, rate, parallel);
   }
 
-  // Starts the monitor as the catch button does; returns the seconds it ran.
-  // stopWhen is looked at every 5 ms; once it holds, stop is pressed.
   double run(const std::function<bool()>& stopWhen = {}, int limitMs = 30000) {
-    if (!ValidateTask(f.w)) return -1;
-    f.w.whois_send_count = 0;
-    f.w.time_base = platform::now();
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (f.w.int_start() != 1) return;
-      if ((stopWhen && stopWhen()) || clock.elapsed() > limitMs) {
-        stoppedAt = clock.elapsed() / 1000.0;
-        f.w.regstop_Click();
-      }
-    });
-    poll.start(5);
-    whois_monitor(f.w);
-    return clock.elapsed() / 1000.0;
+    return runWatch(f, stoppedAt, stopWhen, limitMs);
   }
 
   // The domain a registration request was for.

@@ -5,35 +5,15 @@
 
 #include "codecs/Charsets.h"
 #include "platform/Clock.h"
-#include "support/StubHttpServer.h"
-#include "support/StubWhoisServer.h"
-#include "support/TaskFixture.h"
-#include "task/Validation.h"
-#include "whois/Monitor.h"
+#include "support/WhoisCatch.h"
 
 Q_DECLARE_METATYPE(StubWhoisServer::Script)
 
 namespace {
 
 const QDateTime kNow(QDate(2030, 6, 15), QTime(12, 0, 0));
-const QString kDeletedMark = QStringLiteral("No match for");
-const QString kHead = QStringLiteral("Expiration Date: ");
 
-QByteArray expiryLine(int daysAhead) {
-  return (kHead + kNow.date().addDays(daysAhead).toString(Qt::ISODate) + "T04:00:00Z\r\n").toUtf8();
-}
-
-QByteArray deletedReply(const QString& domain) {
-  return ("No match for \"" + domain.toUpper() + "\".\r\n>>> Last update of whois database\r\n")
-      .toUtf8();
-}
-
-// The entries of a log box (each ends with three CR LF pairs).
-QStringList entries(const TaskView& view, Ctl box) {
-  QStringList e = view.text(box).split(QStringLiteral("\r\n\r\n\r\n"));
-  if (!e.isEmpty() && e.last().isEmpty()) e.removeLast();
-  return e;
-}
+QByteArray expiryLine(int daysAhead) { return expiryReply(kNow.date().addDays(daysAhead)); }
 
 QString resultLine(const QString& domain, const QString& verdict) {
   return whois::logTime(kNow) + QStringLiteral(" 域名 ") + domain + verdict;
@@ -45,7 +25,7 @@ QString queryLine(const QString& domain) {
 
 QStringList whoisResults(const TaskView& view) {
   QStringList lines;
-  for (const QString& e : entries(view, Ctl::regresult))
+  for (const QString& e : logEntries(view, Ctl::regresult))
     if (e.contains(QStringLiteral(" 域名 "))) lines << e;
   return lines;
 }
@@ -74,40 +54,13 @@ struct Catch {
   }
 
   ServerRow serverRow(const QString& suffixes, const QString& mark = kDeletedMark) const {
-    return {suffixes,
-            QStringLiteral("127.0.0.1"),
-            QString::number(whoisServer.port()),
-            mark,
-            kHead,
-            QString(),
-            {},
-            {},
-            {}};
+    return stubServerRow(whoisServer.port(), suffixes, mark);
   }
 
-  // Starts the monitor as the catch button does and returns when it has
-  // ended. stopWhen is looked at every 5 ms; once it holds, stop is pressed.
-  // Returns the seconds the monitor ran.
   double run(const std::function<bool()>& stopWhen = {}, int limitMs = 30000) {
-    if (!ValidateTask(f.w)) return -1;
-    f.w.whois_send_count = 0;
-    f.w.time_base = platform::now();
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (f.w.int_start() != 1) return;
-      if ((stopWhen && stopWhen()) || clock.elapsed() > limitMs) {
-        stoppedAt = clock.elapsed() / 1000.0;
-        f.w.regstop_Click();
-      }
+    return runWatch(f, stoppedAt, stopWhen, limitMs, [this](qint64 ms) {
+      if (firstPauseAt < 0 && f.w.Timer6.isActive()) firstPauseAt = ms / 1000.0;
     });
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (firstPauseAt < 0 && f.w.Timer6.isActive()) firstPauseAt = clock.elapsed() / 1000.0;
-    });
-    poll.start(5);
-    whois_monitor(f.w);
-    return clock.elapsed() / 1000.0;
   }
 
   double stoppedAt = -1;
@@ -261,10 +214,10 @@ void TestWhoisMonitor::oneQuery() {
   if (connected) {
     QCOMPARE(c.whoisServer.queryCount(), 1);
     QCOMPARE(c.whoisServer.queries().first().raw, charsets::toGb18030(domain + "\r\n"));
-    QCOMPARE(entries(c.f.view, Ctl::regsend), QStringList{queryLine(domain)});
+    QCOMPARE(logEntries(c.f.view, Ctl::regsend), QStringList{queryLine(domain)});
   } else {
     QCOMPARE(c.whoisServer.connectionCount(), 0);
-    QCOMPARE(entries(c.f.view, Ctl::regsend), QStringList{});
+    QCOMPARE(logEntries(c.f.view, Ctl::regsend), QStringList{});
   }
   QVERIFY(c.f.w.whois->whois_data.size() <= whois::kMaxReplyBytes);
   QCOMPARE(c.f.view.text(Ctl::Label1), QStringLiteral("状态：任务完成"));
@@ -298,12 +251,12 @@ void TestWhoisMonitor::fullCatch() {
   QCOMPARE(queried, (QStringList{"a.com", "b.com"}));
 
   // The registrar's reply follows the deleted line; the next verdict follows it.
-  const QStringList results = entries(c.f.view, Ctl::regresult);
+  const QStringList results = logEntries(c.f.view, Ctl::regresult);
   QCOMPARE(results.size(), 3);
   QCOMPARE(results[0], resultLine("a.com", whois::kDeleted));
   QCOMPARE(results[1], QStringLiteral("OK"));
   QCOMPARE(results[2], resultLine("b.com", whois::kRegistered));
-  const QStringList sent = entries(c.f.view, Ctl::regsend);
+  const QStringList sent = logEntries(c.f.view, Ctl::regsend);
   QCOMPARE(sent.size(), 3);
   QCOMPARE(sent[0], queryLine("a.com"));
   QVERIFY(sent[1].contains("domain=a.com"));
@@ -435,7 +388,7 @@ void TestWhoisMonitor::stopDuringTriggeredSendEndsMonitor() {
   QCOMPARE(c.f.w.int_start(), qint16(0));
   QCOMPARE(c.f.prompter.messages(), QStringList{QStringLiteral("操作完成！")});
   // The stopped exchange is reported like any other.
-  QCOMPARE(entries(c.f.view, Ctl::regresult),
+  QCOMPARE(logEntries(c.f.view, Ctl::regresult),
            (QStringList{resultLine("a.com", whois::kDeleted), QStringLiteral("连接超时！")}));
 }
 
