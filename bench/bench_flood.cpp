@@ -24,10 +24,9 @@
 namespace {
 
 QString dynLines(int n) {
-  QStringList lines;
-  for (int i = 0; i < n; ++i)
-    lines << QStringLiteral("domain===d%1.com").arg(i, 4, 10, QLatin1Char('0'));
-  return lines.join(QStringLiteral("\r\n"));
+  QStringList domains;
+  for (int i = 0; i < n; ++i) domains << QStringLiteral("d%1.com").arg(i, 4, 10, QLatin1Char('0'));
+  return domainLines(domains);
 }
 
 void setUpTask(TaskFixture& f, const QString& url, int seconds) {

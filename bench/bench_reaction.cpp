@@ -51,9 +51,9 @@ struct Report {
 QString domainName(int i) { return QStringLiteral("d%1.com").arg(i, 4, 10, QLatin1Char('0')); }
 
 QString dynLines(int n) {
-  QStringList lines;
-  for (int i = 0; i < n; ++i) lines << QStringLiteral("domain===") + domainName(i);
-  return lines.join(QStringLiteral("\r\n"));
+  QStringList domains;
+  for (int i = 0; i < n; ++i) domains << domainName(i);
+  return domainLines(domains);
 }
 
 // The task as a user would set up a catch: asynchronous ("异步(快)"), with

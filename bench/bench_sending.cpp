@@ -68,12 +68,6 @@ void printStats(const char* what, const Stats& s, const char* unit = "ms") {
   std::fflush(stdout);
 }
 
-QString dynLines(const QStringList& domains) {
-  QStringList lines;
-  for (const QString& d : domains) lines << QStringLiteral("domain===") + d;
-  return lines.join(QStringLiteral("\r\n"));
-}
-
 struct Runner {
   QTemporaryDir dir;
   QProcess process;
@@ -146,7 +140,7 @@ QList<double> whoisCatch(bool tls, int warm, const QStringList& domains, int del
     whois.setScript(d, s);
   }
   TaskFixture f;
-  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines(domains));
+  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), domainLines(domains));
   f.view.setIndex(Ctl::radio_send_type, 1);
   f.view.setIndex(Ctl::radio_post_type, 1);
   f.view.setIndex(Ctl::radio_return_info, 0);  // "不返回": no wait between drops
@@ -257,7 +251,7 @@ void afterStop() {
   registrar.setReply(reply);
   registrar.setRecordDetails(false);
   TaskFixture f;
-  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines({QStringLiteral("a.com")}));
+  f.setSimpleTask(registrar.url(QStringLiteral("/reg")), domainLines({QStringLiteral("a.com")}));
   f.view.setIndex(Ctl::radio_send_type, 1);
   f.view.setIndex(Ctl::radio_post_type, 1);
   f.view.setIndex(Ctl::radio_send_info, 0);
@@ -301,7 +295,7 @@ void flood(int seconds) {
   for (NginxServer* n : {&plain, &h2}) {
     TaskFixture f;
     f.setSimpleTask(n->url(QStringLiteral("/reg")),
-                    dynLines({QStringLiteral("a.com"), QStringLiteral("b.com")}));
+                    domainLines({QStringLiteral("a.com"), QStringLiteral("b.com")}));
     f.view.setIndex(Ctl::radio_send_type, 1);
     f.view.setIndex(Ctl::radio_post_type, 1);
     f.view.setIndex(Ctl::radio_send_info, 0);

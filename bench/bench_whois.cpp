@@ -37,10 +37,9 @@ constexpr int kReplyMs = 50;
 QString domainName(int i) { return QStringLiteral("d%1.com").arg(i, 5, 10, QLatin1Char('0')); }
 
 QString dynLines(int n) {
-  QStringList lines;
-  lines.reserve(n);
-  for (int i = 0; i < n; ++i) lines << QStringLiteral("domain===") + domainName(i);
-  return lines.join(QStringLiteral("\r\n"));
+  QStringList domains;
+  for (int i = 0; i < n; ++i) domains << domainName(i);
+  return domainLines(domains);
 }
 
 double threadCpuSeconds() {

@@ -5,6 +5,14 @@
 #include "app/TaskWindow.h"
 #include "support/ScriptedPrompter.h"
 
+// A dynamic box holding one "domain===" line per domain.
+inline QString domainLines(const QStringList& domains) {
+  QStringList lines;
+  lines.reserve(domains.size());
+  for (const QString& d : domains) lines << QStringLiteral("domain===") + d;
+  return lines.join(QStringLiteral("\r\n"));
+}
+
 // A task window on plain values with scripted message boxes, its lists and
 // defaults as after start-up, and its settings file in a temporary folder.
 struct TaskFixture {

@@ -86,9 +86,7 @@ struct WhoisCatch {
   explicit WhoisCatch(const QStringList& watched) : domains(watched) {
     registrar.listen();
     whoisServer.listen();
-    QStringList lines;
-    for (const QString& d : watched) lines << QStringLiteral("domain===") + d;
-    f.setSimpleTask(registrar.url(QStringLiteral("/reg")), lines.join(QStringLiteral("\r\n")));
+    f.setSimpleTask(registrar.url(QStringLiteral("/reg")), domainLines(watched));
     f.view.setIndex(Ctl::radio_post_type, 1);  // 异步(快)
     f.settings.whois_servers = {row(QStringLiteral(".com"))};
     f.settings.whois_timeout = 2;

@@ -30,12 +30,6 @@ QStringList whoisResults(const TaskView& view) {
   return lines;
 }
 
-QString dynLines(const QStringList& domains) {
-  QStringList lines;
-  for (const QString& d : domains) lines << QStringLiteral("domain===") + d;
-  return lines.join(QStringLiteral("\r\n"));
-}
-
 // A catch with WHOIS checking on: the task, the settings, the two stubs.
 struct Catch {
   TaskFixture f;
@@ -45,7 +39,7 @@ struct Catch {
   explicit Catch(const QStringList& domains) {
     registrar.listen();
     whoisServer.listen();
-    f.setSimpleTask(registrar.url(QStringLiteral("/reg")), dynLines(domains));
+    f.setSimpleTask(registrar.url(QStringLiteral("/reg")), domainLines(domains));
     f.settings.whois_servers = {serverRow(QStringLiteral(".com"))};
     f.settings.whois_timeout = 2;
     f.settings.whois_time = 0;
