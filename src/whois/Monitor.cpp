@@ -359,6 +359,7 @@ void WhoisMonitor::endCycle(Lane& lane) {
   lane.phase = Lane::Phase::Pause;
   if (lane.oneAtATime) {
     wait_whois(lane);
+    emit progressed();
     return;
   }
   // Rated lanes pause exactly whois_time; their rate paces the queries.

@@ -52,9 +52,11 @@ inline ServerRow stubServerRow(quint16 port, const QString& suffixes,
 }
 
 // Starts the monitor of f as the catch button does; returns the seconds it
-// ran, once it has ended. stopWhen is looked at every 5 ms; once it holds,
-// or limitMs has passed, stop is pressed and stoppedAt says when. eachLook
-// follows every look, with the milliseconds so far.
+// ran, once it has ended. The monitor is looked at every 5 ms and right after
+// it reports progress (queued: posted events go before timers, so even a
+// pause of a millisecond is seen while it lasts): eachLook
+// first, with the milliseconds so far; then, once stopWhen holds or limitMs
+// has passed, stop is pressed and stoppedAt says when.
 inline double runWatch(TaskFixture& f, double& stoppedAt, const std::function<bool()>& stopWhen,
                        int limitMs, const std::function<void(qint64)>& eachLook = {}) {
   if (!ValidateTask(f.w)) return -1;
@@ -62,16 +64,20 @@ inline double runWatch(TaskFixture& f, double& stoppedAt, const std::function<bo
   f.w.time_base = platform::now();
   QElapsedTimer clock;
   clock.start();
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
+  auto look = [&] {
+    if (eachLook) eachLook(clock.elapsed());
     if (f.w.int_start() == 1 && ((stopWhen && stopWhen()) || clock.elapsed() > limitMs)) {
       stoppedAt = clock.elapsed() / 1000.0;
       f.w.regstop_Click();
     }
-    if (eachLook) eachLook(clock.elapsed());
-  });
+  };
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, look);
   poll.start(5);
+  const QMetaObject::Connection onProgress = QObject::connect(
+      &whoisMonitor(f.w), &WhoisMonitor::progressed, &poll, look, Qt::QueuedConnection);
   whois_monitor(f.w);
+  QObject::disconnect(onProgress);
   return clock.elapsed() / 1000.0;
 }
 
