@@ -54,12 +54,16 @@ class PreciseAlarm {
   void armAt(qint64 epochUs);
   void disarm();
   // Takes the ring off the descriptor; true when it had rung. A wall alarm
-  // whose clock was set meanwhile has not rung: clockSet is then true and
-  // the alarm must be armed again.
+  // rings a few milliseconds early, and this returns at its moment to the
+  // microsecond, having waited out the rest. A wall alarm whose clock was set
+  // meanwhile has not rung: clockSet is then true and the alarm must be
+  // armed again.
   bool acknowledge(bool* clockSet = nullptr);
 
  private:
   Clock clock_;
+  qint64 momentUs_ = 0;  // a wall alarm's moment
+  bool takeRing(bool* clockSet);
   int fd_ = -1;
   QSocketNotifier* notifier_ = nullptr;
 };
