@@ -15,7 +15,8 @@
 //   flood         frequency 0 against nginx (nginx-light, `return 200`) for
 //                 SECONDS, HTTP/1.1 and HTTP/2: arrivals per second, the
 //                 summary's sent count against arrivals, the ratio to
-//                 `wrk -t1 -c6` against the same nginx (HTTP/1.1)
+//                 `wrk -t1 -c6` against the same nginx (HTTP/1.1) and, for
+//                 HTTP/2, to `h2load -c1 -m100` (nghttp2-client)
 //
 //   bench_sending [RUNS [SECONDS [first|drops|stop|flood]]]
 //                                      defaults: 7 runs per first-catch case, 5 s floods, all parts
@@ -283,6 +284,19 @@ double wrkRate(const QString& url, int seconds) {
   return m.hasMatch() ? m.captured(1).toDouble() : 0;
 }
 
+// h2load's rate over one TLS connection with 100 streams at once: the HTTP/2
+// baseline (h2load does not check the test certificate); 0 when it is missing.
+double h2loadRate(const QString& url, int seconds) {
+  QProcess h2load;
+  h2load.start(QStringLiteral("h2load"), {QStringLiteral("-c1"), QStringLiteral("-m100"),
+                                          QStringLiteral("-D"), QString::number(seconds), url});
+  if (!h2load.waitForFinished(seconds * 1000 + 30000)) return 0;
+  const QRegularExpressionMatch m =
+      QRegularExpression(QStringLiteral("finished in [0-9.]+s, ([0-9.]+) req/s"))
+          .match(QString::fromLocal8Bit(h2load.readAllStandardOutput()));
+  return m.hasMatch() ? m.captured(1).toDouble() : 0;
+}
+
 void flood(int seconds) {
   std::printf("flood (frequency 0, asynchronous, no display, %d s) against nginx:\n", seconds);
   NginxServer plain, h2;
@@ -292,6 +306,8 @@ void flood(int seconds) {
   }
   const double wrk = wrkRate(plain.url(QStringLiteral("/reg")), seconds);
   std::printf("  %-44s %10.0f requests/s\n", "wrk -t1 -c6 (HTTP/1.1)", wrk);
+  const double h2load = h2loadRate(h2.url(QStringLiteral("/reg")), seconds);
+  std::printf("  %-44s %10.0f requests/s\n", "h2load -c1 -m100 (HTTP/2 over TLS)", h2load);
   for (NginxServer* n : {&plain, &h2}) {
     TaskFixture f;
     f.setSimpleTask(n->url(QStringLiteral("/reg")),
@@ -312,9 +328,11 @@ void flood(int seconds) {
     const int arrived = int(lines.size());
     const double rate = arrived / double(seconds);
     const bool isH2 = n == &h2;
-    std::printf("  %-44s %10.0f requests/s arrived   sent=%lld arrived=%d   %.2f x wrk\n",
+    std::printf("  %-44s %10.0f requests/s arrived   sent=%lld arrived=%d   %.2f x wrk",
                 isH2 ? "zembrin, HTTP/2 over TLS" : "zembrin, HTTP/1.1", rate,
                 static_cast<long long>(r.summary("sent")), arrived, wrk > 0 ? rate / wrk : 0.0);
+    if (isH2) std::printf("   %.2f x h2load", h2load > 0 ? rate / h2load : 0.0);
+    std::printf("\n");
   }
   std::printf("  target: at least 0.35 x wrk, sent equal to arrived\n");
 }

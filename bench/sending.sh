@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
-zembrin_install_packages nginx-light wrk
+zembrin_install_packages nginx-light wrk nghttp2-client
 zembrin_build build/bench Release -DZEMBRIN_BUILD_TESTS=OFF -DZEMBRIN_BUILD_BENCH=ON >/dev/null
 build/bench/bench_sending "$@"
 echo
