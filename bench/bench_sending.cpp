@@ -18,7 +18,11 @@
 //                 `wrk -t1 -c6` against the same nginx (HTTP/1.1) and, for
 //                 HTTP/2, to `h2load -c1 -m100` (nghttp2-client)
 //
-//   bench_sending [RUNS [SECONDS [first|drops|stop|flood]]]
+//   idle cost     processor time of the runner over 10 s of waiting for a
+//                 registration's reply, a WHOIS reply and in a WHOIS pause,
+//                 warming off and on
+//
+//   bench_sending [RUNS [SECONDS [first|drops|stop|flood|idle]]]
 //                                      defaults: 7 runs per first-catch case, 5 s floods, all parts
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -337,6 +341,79 @@ void flood(int seconds) {
   std::printf("  target: at least 0.35 x wrk, sent equal to arrived\n");
 }
 
+// Processor time (user + system) a process has used, in seconds.
+double cpuSeconds(qint64 pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return -1;
+  // Fields after the command's closing parenthesis: utime is the 12th, stime the 13th.
+  const QByteArray text = stat.readAll();
+  const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+  if (f.size() < 13) return -1;
+  return (f[11].toDouble() + f[12].toDouble()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// The runner's share of one core over 10 s of waiting, from 1.5 s after its
+// start (once it is set up and waiting), with warming off and on.
+void idleCost() {
+  std::printf("idle cost: processor time of the runner over 10 s of waiting:\n");
+  StubHttpServer registrar(StubHttpServer::Threading::OwnThread);
+  registrar.listen();
+  StubHttpServer::Reply slow;
+  slow.delayMs = 30000;
+  StubWhoisServer whois(StubWhoisServer::Threading::OwnThread);
+  whois.listen();
+  // Expiring within the window the watch keeps: queried again after each pause.
+  const QByteArray soon = QDate::currentDate().addDays(100).toString(Qt::ISODate).toUtf8();
+  whois.setScript(QStringLiteral("a.com"),
+                  StubWhoisServer::reply("Expiration Date: " + soon + "T00:00:00Z\r\n"));
+  StubWhoisServer::Script late = StubWhoisServer::reply("No match for \"B.COM\".\r\n");
+  late.delayMs = 30000;
+  whois.setScript(QStringLiteral("b.com"), late);
+  struct Case {
+    const char* what;
+    QString domain;
+    bool whois;
+  };
+  for (const Case& c :
+       {Case{"a registration's reply (registrar: 30 s)", QStringLiteral("a.com"), false},
+        Case{"a WHOIS reply (server: 30 s)", QStringLiteral("b.com"), true},
+        Case{"a WHOIS pause (whois_time=10)", QStringLiteral("a.com"), true}}) {
+    for (int warm : {0, 4}) {
+      registrar.setReply(c.whois ? StubHttpServer::Reply() : slow);
+      TaskFixture f;
+      f.setSimpleTask(registrar.url(QStringLiteral("/reg")), domainLines({c.domain}));
+      f.view.setIndex(Ctl::radio_send_type, 1);
+      f.view.setIndex(Ctl::radio_post_type, 0);  // 同步(慢): waits for its reply
+      f.view.setText(Ctl::reg_second, QStringLiteral("60"));
+      f.view.setIndex(Ctl::frequence, frequenceEntries().indexOf(QStringLiteral("1")));
+      QByteArray ini = c.whois
+                           ? whoisIni(whois.port(), warm)
+                           : QStringLiteral("[option]\r\ncheck_whois=0\r\nwarm_connections=%1\r\n")
+                                 .arg(warm)
+                                 .toUtf8();
+      ini.replace("whois_time=0", "whois_time=10");
+      ini += "whois_timeout=60\r\n";
+      const int requestsBefore = registrar.requestCount();
+      const int queriesBefore = whois.queryCount();
+      Runner r;
+      r.writeFiles(f.w, ini);
+      r.start();
+      QThread::msleep(1500);
+      const double before = cpuSeconds(r.process.processId());
+      QThread::msleep(10000);
+      const double used = cpuSeconds(r.process.processId()) - before;
+      ::kill(static_cast<pid_t>(r.process.processId()), SIGINT);
+      r.finish(20000);
+      // What it waited on: the requests (warm-ups included) and queries it made.
+      std::printf(
+          "  waiting for %-42s warm_connections=%d  %5.2f%% of a core   (%d HTTP, %d WHOIS)\n",
+          c.what, warm, before < 0 ? -1.0 : used / 10.0 * 100.0,
+          registrar.requestCount() - requestsBefore, whois.queryCount() - queriesBefore);
+    }
+  }
+  std::printf("  target: under 2%% of a core\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -348,5 +425,6 @@ int main(int argc, char** argv) {
   if (only.isEmpty() || only == QStringLiteral("drops")) twentyDrops();
   if (only.isEmpty() || only == QStringLiteral("stop")) afterStop();
   if (only.isEmpty() || only == QStringLiteral("flood")) flood(seconds);
+  if (only.isEmpty() || only == QStringLiteral("idle")) idleCost();
   return 0;
 }
