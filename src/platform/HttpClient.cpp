@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <QThread>
+#include <cerrno>
 
 #include "platform/EventWait.h"
 #include "platform/HttpEngine.h"
@@ -117,8 +118,10 @@ int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void*) {
   auto* self = static_cast<HttpEngine*>(userp);
   if (what == CURL_POLL_REMOVE) {
     if (auto it = self->socket_watches_.find(s); it != self->socket_watches_.end()) {
-      for (QSocketNotifier* n : {it->second.read, it->second.write})
-        if (n) n->setEnabled(false);
+      // The read side stays watched while the connection idles: a server's
+      // close then shows at once rather than at the next idle check.
+      if (it->second.write) it->second.write->setEnabled(false);
+      if (it->second.read) it->second.read->setEnabled(true);
       it->second.inUse = false;
     }
     return 0;
@@ -129,8 +132,7 @@ int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void*) {
   const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
   if (wantRead && !watch.read) {
     watch.read = new QSocketNotifier(s, QSocketNotifier::Read, self);
-    connect(watch.read, &QSocketNotifier::activated, self,
-            [self, s] { self->drive(s, CURL_CSELECT_IN); });
+    connect(watch.read, &QSocketNotifier::activated, self, [self, s] { self->onReadable(s); });
   }
   if (wantWrite && !watch.write) {
     watch.write = new QSocketNotifier(s, QSocketNotifier::Write, self);
@@ -140,6 +142,25 @@ int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void*) {
   if (watch.read && watch.read->isEnabled() != wantRead) watch.read->setEnabled(wantRead);
   if (watch.write && watch.write->isEnabled() != wantWrite) watch.write->setEnabled(wantWrite);
   return 0;
+}
+
+// An idle connection that turns readable was closed by its server, or got
+// data nobody asked for (a TLS session ticket, an HTTP/2 frame). Either way
+// it is no longer watched here, so a level-triggered notifier cannot spin;
+// the idle check's poll still sees a close that follows such data.
+void HttpEngine::onReadable(curl_socket_t s) {
+  const auto it = socket_watches_.find(s);
+  if (it == socket_watches_.end() || it->second.inUse) {
+    drive(s, CURL_CSELECT_IN);
+    return;
+  }
+  char byte;
+  const ssize_t n = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  it->second.read->setEnabled(false);
+  if (n > 0) return;
+  const auto open = open_sockets_.find(s);
+  if (open != open_sockets_.end()) emit idleConnectionLost(open->second);
 }
 
 void HttpEngine::forgetSocket(curl_socket_t s) {

@@ -122,6 +122,8 @@ class HttpEngineSignals : public QObject {
  signals:
   // A transfer ended: a connection may be free, a count has changed.
   void transferDone();
+  // A server closed a connection idling in the cache (origin as originOf).
+  void idleConnectionLost(const QByteArray& origin);
 };
 HttpEngineSignals* httpEngine();
 

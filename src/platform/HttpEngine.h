@@ -88,6 +88,7 @@ class HttpEngine : public HttpEngineSignals {
   static curl_socket_t onOpenSocket(void* userp, curlsocktype, curl_sockaddr* address);
   static int onCloseSocket(void* userp, curl_socket_t s);
   void forgetSocket(curl_socket_t s);
+  void onReadable(curl_socket_t s);
   bool socketInUse(curl_socket_t s) const {
     const auto it = socket_watches_.find(s);
     return it != socket_watches_.end() && it->second.inUse;

@@ -6,8 +6,9 @@
 #include "settings/Settings.h"
 
 namespace {
-// How often idle connections are looked at for a close by the server: one
-// poll() over a few sockets, so a close is mended well within a second.
+// How often idle connections are looked at for a close by the server that
+// the engine's own watch did not see (a close after unasked-for data): one
+// poll() over a few sockets, so such a close is mended well within a second.
 constexpr int kIdleCheckMs = 250;
 }  // namespace
 
@@ -49,12 +50,17 @@ void RegistrarWarmer::start(const QString& apiUrl, const Settings& settings) {
   failureSaid_ = false;
   interval_.start(settings.warm_interval * 1000);
   idleCheck_.start();
+  onLost_ = connect(platform::httpEngine(), &platform::HttpEngineSignals::idleConnectionLost, this,
+                    [this](const QByteArray& origin) {
+                      if (origin == origin_) warmRound();
+                    });
   warmRound();
 }
 
 void RegistrarWarmer::stop() {
   interval_.stop();
   idleCheck_.stop();
+  disconnect(onLost_);
   // Dropping the requests lets warm-ups on the wire finish unobserved.
   requests_.clear();
 }

@@ -15,7 +15,8 @@ struct Settings;
 // warm-ups is one harmless request on each of `warm_connections`
 // connections at once (at once, so each takes a connection of its own), every
 // `warm_interval` seconds, and again at once when a server closes an idle
-// one. Warm-ups are not registrations: never counted, never shown.
+// one (seen by the HTTP engine as it happens, or by a check every 250 ms).
+// Warm-ups are not registrations: never counted, never shown.
 class RegistrarWarmer : public QObject {
   Q_OBJECT
  public:
@@ -41,6 +42,7 @@ class RegistrarWarmer : public QObject {
   int connections_ = 0;
   std::vector<std::unique_ptr<platform::HttpRequest>> requests_;
   QTimer interval_;
-  QTimer idleCheck_;  // a server closing an idle connection
+  QTimer idleCheck_;                // a server closing an idle connection
+  QMetaObject::Connection onLost_;  // the engine saw one close
   bool failureSaid_ = false;
 };

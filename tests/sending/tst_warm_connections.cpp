@@ -104,6 +104,21 @@ class TestWarmConnections : public QObject {
     QVERIFY(c.registrar.connectionOpenedNs(regs[0].connection) < c.deletionSentNs());
   }
 
+  // A close is seen as it happens, not at the next idle check (every 250 ms
+  // from the start): closed at about 510 ms, the connections are open again
+  // before the deletion at 700 ms, where the check alone would reopen them
+  // only at 750 ms.
+  void closeIsMendedAtOnce() {
+    WarmCatch c(false, 2, 700);
+    c.registrar.setIdleCloseMs(510);
+    c.f.w.regstart_Click();
+    const auto regs = c.registrations();
+    QCOMPARE(regs.size(), 1);
+    QVERIFY2(c.registrar.connectionCount() > 2,
+             qPrintable(QString::number(c.registrar.connectionCount())));
+    QVERIFY(c.registrar.connectionOpenedNs(regs[0].connection) < c.deletionSentNs());
+  }
+
   // Without warming the registration opens its own connection at the moment
   // of the catch: the baseline the warm case is measured against.
   void warmingOffOpensAtTheCatch() {
