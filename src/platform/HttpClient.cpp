@@ -144,6 +144,21 @@ int HttpEngine::onSocket(CURL*, curl_socket_t s, int what, void* userp, void*) {
   return 0;
 }
 
+namespace {
+enum class IdleRead { Nothing, Data, Closed };
+
+// What an idle connection has to read, without taking it: nothing yet, data
+// nobody asked for, or the server's close (an end of stream or an error).
+IdleRead peekIdle(curl_socket_t s) {
+  char byte;
+  const ssize_t n = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n > 0) return IdleRead::Data;
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+    return IdleRead::Nothing;
+  return IdleRead::Closed;
+}
+}  // namespace
+
 // An idle connection that turns readable was closed by its server, or got
 // data nobody asked for (a TLS session ticket, an HTTP/2 frame). Either way
 // it is no longer watched here, so a level-triggered notifier cannot spin;
@@ -154,11 +169,10 @@ void HttpEngine::onReadable(curl_socket_t s) {
     drive(s, CURL_CSELECT_IN);
     return;
   }
-  char byte;
-  const ssize_t n = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  const IdleRead read = peekIdle(s);
+  if (read == IdleRead::Nothing) return;
   it->second.read->setEnabled(false);
-  if (n > 0) return;
+  if (read == IdleRead::Data) return;
   const auto open = open_sockets_.find(s);
   if (open != open_sockets_.end()) emit idleConnectionLost(open->second);
 }
@@ -233,8 +247,7 @@ bool HttpEngine::idleConnectionClosed(const QByteArray& origin) {
   if (idle.empty() || ::poll(idle.data(), idle.size(), 0) <= 0) return false;
   for (const pollfd& p : idle) {
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
-    char byte;
-    if ((p.revents & POLLIN) && ::recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return true;
+    if ((p.revents & POLLIN) && peekIdle(p.fd) == IdleRead::Closed) return true;
   }
   return false;
 }

@@ -53,10 +53,10 @@ inline ServerRow stubServerRow(quint16 port, const QString& suffixes,
 
 // Starts the monitor of f as the catch button does; returns the seconds it
 // ran, once it has ended. The monitor is looked at every 5 ms and right after
-// it reports progress (queued: posted events go before timers, so even a
-// pause of a millisecond is seen while it lasts): eachLook
-// first, with the milliseconds so far; then, once stopWhen holds or limitMs
-// has passed, stop is pressed and stoppedAt says when.
+// each progress report (queued: posted events go before timers, so even a
+// pause of a millisecond is seen while it lasts). A look calls eachLook with
+// the milliseconds so far, then presses stop once stopWhen holds or limitMs
+// has passed; stoppedAt says when.
 inline double runWatch(TaskFixture& f, double& stoppedAt, const std::function<bool()>& stopWhen,
                        int limitMs, const std::function<void(qint64)>& eachLook = {}) {
   if (!ValidateTask(f.w)) return -1;
